@@ -9,10 +9,17 @@ struct FrameSize {
     int32_t height;
 };
 
+// The standard option lists, each closed by its terminator entry.
+extern const FrameSize kStdFrameSizes[];
+extern const float kStdFrameRates[];
+extern const int16_t kStdVideoBitrates[];
+extern const int16_t kStdAudioBitrates[];
+extern const int32_t kStdSampleRates[];
+
 // One row of the profile table. Lists end with a terminator entry (frame size
 // width 0, rate 0.0, bitrate/rate 0, codec tag null); -1 means Original.
-// Every row's lists are complete: rows without a list of their own point at
-// the standard lists. Codec lists may be null.
+// Every row's lists are complete: a row without a list of its own points at
+// the standard list. Codec lists may be null.
 struct OutputProfile {
     int16_t id;
     const char* name;
@@ -23,20 +30,20 @@ struct OutputProfile {
     int16_t audioBitrate;
     int16_t channels;
     int32_t sampleRate;
-    const char* videoCodec;   // null: none
-    const char* audioCodec;   // null: none
-    const char* container;    // null: none
+    const char* videoCodec;             // null: none
+    const char* audioCodec;             // null: none
+    const char* container = nullptr;    // null: none
     const char* extension;
-    const char* extraOptions; // null: none
+    const char* extraOptions = nullptr; // null: none
     bool editable;
     bool audioOnly;
-    const FrameSize* frameSizes;
-    const float* frameRates;
-    const int16_t* videoBitrates;
-    const char* const* videoCodecs;
-    const int16_t* audioBitrates;
-    const int32_t* sampleRates;
-    const char* const* audioCodecs;
+    const FrameSize* frameSizes = kStdFrameSizes;
+    const float* frameRates = kStdFrameRates;
+    const int16_t* videoBitrates = kStdVideoBitrates;
+    const char* const* videoCodecs = nullptr;
+    const int16_t* audioBitrates = kStdAudioBitrates;
+    const int32_t* sampleRates = kStdSampleRates;
+    const char* const* audioCodecs = nullptr;
 };
 
 constexpr int kProfileCount = 17;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/worker.h"
+
 struct PtrList;
 
 enum JobStatus : int16_t {
@@ -41,8 +43,13 @@ struct ConversionJob {
     uint32_t startTick = 0;
     std::atomic<bool> stopRequested{false};
     int32_t position = 0;
-    int32_t progressSlot = 0;
+    // Set by the worker under the job lock, read by the list's painting.
+    std::atomic<int32_t> progressSlot{0};
     uint64_t sourceSize = 0;
+    // The job's worker thread while a run is in progress.
+    WorkerThread thread;
+    // Bumped to wake the job's waiting worker (it sleeps on it, never on a timer).
+    std::atomic<uint32_t> wakeSeq{0};
 };
 
 struct JobStore {
@@ -56,8 +63,13 @@ ConversionJob* JobCreate(const std::string& sourcePath);
 void JobFree(void* job);
 int JobCount(const JobStore* store);
 ConversionJob* JobAt(const JobStore* store, int index);
-// Appends and keeps at most MaxJobs entries by dropping the oldest; returns the new index.
+// Appends and keeps at most MaxJobs entries by dropping (and releasing) the
+// oldest; returns the new entry's index, or -1 when refused (the caller still
+// owns the job).
 int JobStoreAppend(JobStore* store, ConversionJob* job);
+// Releases the oldest entries until at most MaxJobs remain, then renumbers.
+// Returns the number dropped.
+int JobStoreTrim(JobStore* store);
 // Removes (and releases) the entry at index and renumbers the rest.
 bool JobStoreRemove(JobStore* store, int index);
 void JobStoreRenumber(JobStore* store);
@@ -69,6 +81,9 @@ int RemoveEntriesWithoutOutput(JobStore* store);
 constexpr int kJobColumnCount = 4;
 extern const char* const kJobColumnCaptions[kJobColumnCount];
 
+// The texts are produced into out, reusing its capacity: a row is painted
+// often. While Closing is set they are empty.
 void StatusText(const ConversionJob& job, std::string& out);
 void JobCellText(const ConversionJob& job, int column, std::string& out);
+// Index into the list's images: 0 ready, 1 in progress, 2 done, 3 failed or cancelled.
 int JobImageIndex(const ConversionJob& job);

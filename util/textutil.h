@@ -13,12 +13,20 @@ constexpr int kPathMaxLen = 4095;
 constexpr int kPathBufSize = kPathMaxLen + 2;
 
 // Text
+// Copies at most size - 1 characters and terminates (nothing is written when
+// size <= 0). Returns the count copied; with a null dest, the bounded length.
 int StrCopyN(char* dest, const char* src, int size);
+// Appends while dest holds fewer than size - 2 characters; returns the new length.
 int StrAppendN(char* dest, const char* src, int size);
+// Copies at most n characters and terminates: writes up to n + 1 bytes.
 int StrCopyMax(char* dest, const char* src, int n);
+// mode 1 leading, 2 trailing, 3 both, 4 every white space; dest may be src.
 void StrTrim(int mode, const char* src, char* dest);
+// Next token of src from *pos; returns its first character, 0 when none is left.
 char StrNextToken(char* token, int tokenSize, const char* src, int* pos, const char* delims);
 int StrReplaceChar(char* buf, char from, char to);
+// The array ends with an entry pointing at "" and holds at least one entry
+// before it. Returns the index of the longest entry (the first of equals).
 int StrArrayLongest(const char* const* array, int* longest, int* count);
 int TextDropSpacesBeforeBreaks(char* dest, const char* src);
 int TextJoinWrappedLines(char* dest, const char* src);
@@ -30,6 +38,7 @@ void PathSplit(const char* path, char* drive, char* folder, char* name, char* ex
 void PathMake(char* out, const char* drive, const char* folder, const char* name, const char* ext);
 void PathWithNameOf(char* out, const char* folderSource, const char* nameSource);
 void PathInSubfolder(char* out, const char* path, const char* subfolder);
+// folder is a kPathBufSize buffer; an empty folder gives just the name.
 void PathAddName(char* folder, const char* name);
 void PathSplitFolder(const char* path, char* folder, char* file);
 
@@ -46,5 +55,6 @@ uint32_t TickCount();
 // Random text
 uint32_t TimeSeed();
 uint32_t RandomNext(uint32_t* z, uint32_t* w);
+// 0 for n == 0 (the state still advances).
 uint32_t RandomBelow(uint32_t* z, uint32_t* w, uint32_t n);
 void RandomText(char* buf, int length, uint32_t seed, int kind);

@@ -1,0 +1,74 @@
+#!/bin/bash
+# movenna-convert against the stock tools on the same 60 s clip:
+#  1. probe: movenna-convert (libavformat in-process) vs ffprobe, goal <= 0.65
+#  2. conversion: movenna-convert vs ffmpeg run directly with the very options
+#     movenna-convert hands it (--dry-run prints them), goal <= 1.03
+# Runs alternate between the two sides; the medians are compared.
+# usage: bench/bench_probe.sh [bin folder] [probe runs] [conversion runs]
+set -euo pipefail
+
+BIN=${1:-$(dirname "$0")/../build/bin}
+PROBE_RUNS=${2:-21}
+CONVERT_RUNS=${3:-5}
+CONVERT="$BIN/movenna-convert"
+[ -x "$CONVERT" ] || { echo "no movenna-convert in $BIN" >&2; exit 1; }
+
+WORK=$(mktemp -d /tmp/movenna-bench-XXXXXX)
+trap 'rm -rf "$WORK"' EXIT
+SRC="$WORK/source clip.mp4"
+
+echo "making a 60 s 640x480 h264 + aac clip..."
+ffmpeg -hide_banner -loglevel error -y \
+    -f lavfi -i testsrc=size=640x480:rate=25:duration=60 \
+    -f lavfi -i sine=frequency=440:sample_rate=44100:duration=60 \
+    -ac 2 -c:v libx264 -preset veryfast -b:v 1500k -c:a aac -b:a 128k -shortest "$SRC"
+
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Milliseconds one command takes, its output thrown away.
+time_ms() {
+    local start end
+    start=$(now_ms)
+    "$@" > /dev/null 2>&1
+    end=$(now_ms)
+    echo $(( end - start ))
+}
+
+: > "$WORK/probe_ours"; : > "$WORK/probe_ffprobe"
+for i in $(seq "$PROBE_RUNS"); do
+    if (( i % 2 )); then
+        time_ms "$CONVERT" -y -brmap 000000000000 -brind 0 -i "$SRC" >> "$WORK/probe_ours"
+        time_ms ffprobe -v error -show_entries format=duration -of csv=p=0 "$SRC" >> "$WORK/probe_ffprobe"
+    else
+        time_ms ffprobe -v error -show_entries format=duration -of csv=p=0 "$SRC" >> "$WORK/probe_ffprobe"
+        time_ms "$CONVERT" -y -brmap 000000000000 -brind 0 -i "$SRC" >> "$WORK/probe_ours"
+    fi
+done
+OURS=$(median < "$WORK/probe_ours")
+THEIRS=$(median < "$WORK/probe_ffprobe")
+echo "probe, median of $PROBE_RUNS: movenna-convert $OURS ms, ffprobe $THEIRS ms," \
+     "ratio $(awk -v a="$OURS" -v b="$THEIRS" 'BEGIN { printf "%.2f", a / b }') (goal <= 0.65)"
+
+# Profile 500 (Zune 320x240 high quality), the line the program builds.
+LINE=(-y -i "$SRC" -vcodec mpeg4 -acodec libfaac -s 320x240 -r 20000/1001 -b 1500kb
+      -ab 128.0kb -ac 2 -ar 44100 -vol 256)
+eval "DIRECT=($("$CONVERT" --dry-run "${LINE[@]}" "$WORK/direct.mp4"))"
+echo "ffmpeg directly: ${DIRECT[*]}"
+
+: > "$WORK/conv_ours"; : > "$WORK/conv_direct"
+# Which side goes first alternates, so that neither always runs on a warmer machine.
+for i in $(seq "$CONVERT_RUNS"); do
+    if (( i % 2 )); then
+        time_ms "$CONVERT" "${LINE[@]}" "$WORK/ours.mp4" >> "$WORK/conv_ours"
+        time_ms "${DIRECT[@]}" >> "$WORK/conv_direct"
+    else
+        time_ms "${DIRECT[@]}" >> "$WORK/conv_direct"
+        time_ms "$CONVERT" "${LINE[@]}" "$WORK/ours.mp4" >> "$WORK/conv_ours"
+    fi
+done
+OURS=$(median < "$WORK/conv_ours")
+THEIRS=$(median < "$WORK/conv_direct")
+echo "conversion, median of $CONVERT_RUNS: movenna-convert $OURS ms, ffmpeg $THEIRS ms," \
+     "ratio $(awk -v a="$OURS" -v b="$THEIRS" 'BEGIN { printf "%.3f", a / b }') (goal <= 1.03)"

@@ -1,0 +1,67 @@
+#include "tools/batch/batchfront.h"
+
+#include <unistd.h>
+
+#include <vector>
+
+#include "jobs/job.h"
+#include "util/textutil.h"
+
+BatchFrontEnd::BatchFrontEnd(JobStore* store, FILE* out)
+    : store_(store), out_(out), terminal_(isatty(fileno(out)) != 0) {}
+
+void BatchFrontEnd::SetBusyState(bool busy) {
+    if (!busy) Refresh(true);
+}
+
+void BatchFrontEnd::ShowRunProgress(int, int, int percent) { percent_ = percent; }
+
+void BatchFrontEnd::ShowJobRow(int position) {
+    if (terminal_) {
+        Refresh(false);
+        return;
+    }
+    // Plain output: one line for every status a job reaches, none for ticks.
+    ConversionJob* job = JobAt(store_, position);
+    int16_t status = job->status.load();
+    if (status == Converting || status == Pending) return;
+    std::string text;
+    StatusText(*job, text);
+    fprintf(out_, "%s\t%s\n", text.c_str(), job->sourcePath.c_str());
+    if (percent_ / 10 != lastPlainPercent_ / 10) {
+        lastPlainPercent_ = percent_;
+        fprintf(out_, "Overall %d%%\n", percent_);
+    }
+    fflush(out_);
+}
+
+void BatchFrontEnd::Refresh(bool force) {
+    if (!terminal_) return;
+    long now = static_cast<long>(TickCount());
+    if (!force && now - lastDraw_ < 200) return;
+    lastDraw_ = now;
+    std::string block;
+    for (int i = 0; i < drawnLines_; ++i) block += "\033[A\033[2K";
+    block += "\r";
+    int lines = 0;
+    std::string text;
+    int count = JobCount(store_);
+    for (int i = 0; i < count; ++i) {
+        ConversionJob* job = JobAt(store_, i);
+        int16_t status = job->status.load();
+        if (status != Converting && status != Starting) continue;
+        StatusText(*job, text);
+        block += text + "  " + job->sourcePath + "\n";
+        ++lines;
+    }
+    block += "Overall " + std::to_string(percent_) + "%\n";
+    ++lines;
+    drawnLines_ = lines;
+    fputs(block.c_str(), out_);
+    fflush(out_);
+}
+
+void BatchFrontEnd::Finish() {
+    if (terminal_) Refresh(true);
+    drawnLines_ = 0;
+}

@@ -1,0 +1,248 @@
+// movenna-batch: converts files and folders from a terminal with the same
+// core, settings and converter as the window.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/adding.h"
+#include "app/paths.h"
+#include "converter/profiles.h"
+#include "converter/progress.h"
+#include "jobs/job.h"
+#include "jobs/scheduler.h"
+#include "net/worker.h"
+#include "settings/datafiles.h"
+#include "tools/batch/batchfront.h"
+#include "util/files.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+volatile sig_atomic_t gInterrupted = 0;
+
+void OnInterrupt(int) { gInterrupted = 1; }
+
+const char* const kUsage =
+    "usage: movenna-batch [--profile ID] [--dest DIR] [--jobs N] [--converter PATH]\n"
+    "                     [--data-dir DIR] FILE|FOLDER...\n"
+    "       movenna-batch --list-profiles\n"
+    "       movenna-batch --history [--data-dir DIR]\n"
+    "\n"
+    "Converts every file named (folders are searched at every depth for video\n"
+    "and audio files) with the settings of the Movenna window.\n"
+    "  --profile ID     output profile (see --list-profiles), with its defaults\n"
+    "  --dest DIR       destination folder (created when missing)\n"
+    "  --jobs N         conversions at once, 1 to 20\n"
+    "  --converter PATH converter program (default: movenna-convert beside this one)\n"
+    "  --data-dir DIR   folder of settings.dat and history.dat (read only)\n";
+
+int UsageError(const char* format, const char* what) {
+    fprintf(stderr, "movenna-batch: ");
+    fprintf(stderr, format, what);
+    fprintf(stderr, "\n%s", kUsage);
+    return kExitUsage;
+}
+
+bool ParseInt(const char* text, int lo, int hi, int* value) {
+    char* end = nullptr;
+    long v = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || v < lo || v > hi) return false;
+    *value = static_cast<int>(v);
+    return true;
+}
+
+int ListProfiles() {
+    for (int row = 0; row < kProfileCount; ++row) {
+        const OutputProfile& p = kProfiles[row];
+        printf("%d\t%d\t%s\t.%s\n", row, p.id, p.name, p.extension);
+    }
+    return 0;
+}
+
+std::string DataPath(const std::string& dataDir, const char* name) {
+    if (dataDir.empty()) return DataFilePath(name);
+    std::string path = dataDir;
+    PathJoin(path, name);
+    return path;
+}
+
+int PrintHistory(const std::string& path) {
+    JobStore* store = JobStoreCreate();
+    HistoryLoad(store, path);
+    std::string cell;
+    for (int i = 0; i < JobCount(store); ++i) {
+        ConversionJob* job = JobAt(store, i);
+        for (int column = 0; column < kJobColumnCount; ++column) {
+            JobCellText(*job, column, cell);
+            printf(column == 0 ? "%s" : "\t%s", cell.c_str());
+        }
+        printf("\n");
+    }
+    JobStoreRelease(store);
+    return 0;
+}
+
+void ReportRefusal(const std::string& path, AddOutcome outcome) {
+    switch (outcome) {
+    case AddOutcome::Added:
+        break;
+    case AddOutcome::InvalidVideo:
+        fprintf(stderr, "%s Invalid video\n", path.c_str());
+        break;
+    case AddOutcome::Refused:
+        fprintf(stderr, "%s: could not be probed (is the converter missing?)\n", path.c_str());
+        break;
+    case AddOutcome::PathTooLong:
+        fprintf(stderr, "%s: path too long\n", path.c_str());
+        break;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int profileId = -1;
+    int jobs = 0;
+    std::string dest;
+    std::string converter;
+    std::string dataDir;
+    bool history = false;
+    std::vector<std::string> inputs;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char* option) -> const char* {
+            if (i + 1 >= argc) return nullptr;
+            (void)option;
+            return argv[++i];
+        };
+        if (optionsEnded || arg.empty() || arg[0] != '-') {
+            inputs.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--list-profiles") {
+            return ListProfiles();
+        } else if (arg == "--history") {
+            history = true;
+        } else if (arg == "--profile") {
+            const char* v = value("--profile");
+            if (v == nullptr || !ParseInt(v, -32768, 32767, &profileId) ||
+                kProfiles[ProfileIndexById(static_cast<int16_t>(profileId))].id != profileId)
+                return UsageError("unknown profile id: %s (see --list-profiles)", v ? v : "");
+        } else if (arg == "--jobs") {
+            const char* v = value("--jobs");
+            if (v == nullptr || !ParseInt(v, 1, 20, &jobs))
+                return UsageError("--jobs takes a number from 1 to 20, not '%s'", v ? v : "");
+        } else if (arg == "--dest" || arg == "--converter" || arg == "--data-dir") {
+            const char* v = value(arg.c_str());
+            if (v == nullptr || *v == '\0') return UsageError("%s needs a value", arg.c_str());
+            (arg == "--dest" ? dest : arg == "--converter" ? converter : dataDir) = v;
+        } else {
+            return UsageError("unknown option: %s", arg.c_str());
+        }
+    }
+    if (history) return PrintHistory(DataPath(dataDir, kHistoryFileName));
+    if (inputs.empty()) return UsageError("%s", "no files or folders named");
+
+    // The settings as the window would use them; this tool never writes them.
+    AppSettings settings;
+    SettingsReset(settings);
+    SettingsLoad(settings, DataPath(dataDir, kSettingsFileName));
+    if (profileId != -1) ProfileApplyDefaults(settings, ProfileIndexById(static_cast<int16_t>(profileId)));
+    if (jobs != 0) settings.maxConversions = static_cast<int16_t>(jobs);
+    if (settings.maxConversions < 1 || settings.maxConversions > 20) settings.maxConversions = 2;
+    settings.shutdownAfter = 0;
+    settings.exitAfter = 0;
+    if (!dest.empty()) {
+        settings.destFolder = dest;
+    } else if (!FolderExists(settings.destFolder)) {
+        settings.destFolder = DefaultDestFolder();
+    }
+    if (!CreateFolderTree(settings.destFolder)) {
+        fprintf(stderr, "movenna-batch: cannot create the destination folder %s: %s\n",
+                settings.destFolder.c_str(), strerror(errno));
+        return 1;
+    }
+    if (converter.empty()) converter = ModuleFilePath("movenna-convert");
+
+    if (!ProgressOpen()) {
+        fprintf(stderr, "movenna-batch: cannot create the progress channel: %s\n", strerror(errno));
+        return 1;
+    }
+    CreateGuiCallWindow(nullptr, nullptr);
+
+    struct sigaction action{};
+    action.sa_handler = OnInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    JobStore* store = JobStoreCreate();
+    for (const std::string& input : inputs) {
+        if (gInterrupted) break;
+        struct stat st{};
+        if (stat(input.c_str(), &st) != 0) {
+            fprintf(stderr, "%s: %s\n", input.c_str(), strerror(errno));
+        } else if (S_ISDIR(st.st_mode)) {
+            ScanFolderForVideos(
+                input,
+                [&](const std::string& path) {
+                    ReportRefusal(path, AddVideoFile(store, settings, converter, path));
+                    return gInterrupted == 0;
+                },
+                [](const std::string& folder, int err) {
+                    fprintf(stderr, "%s: cannot be read: %s\n", folder.c_str(), strerror(err));
+                });
+        } else {
+            ReportRefusal(input, AddVideoFile(store, settings, converter, input));
+        }
+    }
+
+    int status = 0;
+    if (gInterrupted) {
+        status = kExitInterrupted;
+    } else if (JobCount(store) == 0) {
+        fprintf(stderr, "movenna-batch: nothing to convert\n");
+        status = 1;
+    } else {
+        BatchFrontEnd front(store, stderr);
+        SchedulerInit(&front, store, &settings, converter);
+        JobLockCreate();
+        StartConversions();
+        bool stopping = false;
+        while (RunFinished < RunQueued) {
+            GuiCallWait(100);
+            if (gInterrupted && !stopping) {
+                stopping = true;
+                StopAllConversionsNow();
+            }
+            front.Refresh(false);
+        }
+        WaitForAllWorkersExited(store);
+        front.Finish();
+        for (int i = 0; i < JobCount(store); ++i) {
+            ConversionJob* job = JobAt(store, i);
+            if (stopping && job->status.load() != Done) DeletePartialOutput(store, *job);
+            std::string text;
+            StatusText(*job, text);
+            printf("%s\t%s\t%s\n", text.c_str(), job->sourcePath.c_str(), job->outputPath.c_str());
+            if (job->status.load() != Done) status = 1;
+        }
+        if (stopping) status = kExitInterrupted;
+        JobLockClose();
+    }
+    JobStoreRelease(store);
+    CloseGuiCallWindow();
+    ProgressClose();
+    return status;
+}

@@ -1,0 +1,28 @@
+// TFBR2Disp: the "Please Wait" window shown while the program does something
+// slow on the GUI thread. Not modal, stays on top, has no title-bar buttons.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+
+class TFBR2Disp : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFBR2Disp(QWidget* parent = nullptr);
+    QLabel* LBText;
+
+protected:
+    // Only CloseWaitMessage closes it: Escape does nothing.
+    void reject() override {}
+};
+
+// The one wait window that exists, or nullptr.
+extern TFBR2Disp* FBR2Disp;
+
+// Creates and shows the wait window (closing an earlier one first) and lets
+// the application process its pending events once so that it is painted.
+void ShowWaitMessage(const QString& caption, const QString& text);
+void SetWaitText(const QString& text);
+// Destroys the wait window when there is one.
+void CloseWaitMessage();

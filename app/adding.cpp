@@ -90,13 +90,6 @@ struct FolderWalk {
     }
 };
 
-std::string FileBaseName(const std::string& path) {
-    std::string name(kPathBufSize, '\0');
-    PathSplit(path.c_str(), nullptr, nullptr, name.data(), nullptr);
-    name.resize(strlen(name.c_str()));
-    return name;
-}
-
 } // namespace
 
 void ScanFolderForVideos(const std::string& folder,
@@ -119,7 +112,7 @@ AddOutcome AddVideoFile(JobStore* store, const AppSettings& settings,
         JobFree(job);
         return probe == ProbeResult::Invalid ? AddOutcome::InvalidVideo : AddOutcome::Refused;
     }
-    job->displayName = FileBaseName(path);
+    job->displayName = JobNameFromSource(path);
     JobStoreAppend(store, job);
     return AddOutcome::Added;
 }

@@ -9,7 +9,7 @@ set -euo pipefail
 
 BIN=${1:-$(dirname "$0")/../build/bin}
 PROBE_RUNS=${2:-21}
-CONVERT_RUNS=${3:-5}
+CONVERT_RUNS=${3:-9}
 CONVERT="$BIN/movenna-convert"
 [ -x "$CONVERT" ] || { echo "no movenna-convert in $BIN" >&2; exit 1; }
 
@@ -72,3 +72,5 @@ OURS=$(median < "$WORK/conv_ours")
 THEIRS=$(median < "$WORK/conv_direct")
 echo "conversion, median of $CONVERT_RUNS: movenna-convert $OURS ms, ffmpeg $THEIRS ms," \
      "ratio $(awk -v a="$OURS" -v b="$THEIRS" 'BEGIN { printf "%.3f", a / b }') (goal <= 1.03)"
+echo "  runs (ms), movenna-convert: $(tr '\n' ' ' < "$WORK/conv_ours")"
+echo "  runs (ms), ffmpeg:          $(tr '\n' ' ' < "$WORK/conv_direct")"

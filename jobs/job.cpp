@@ -305,3 +305,10 @@ int JobImageIndex(const ConversionJob& job) {
     const StatusRow* row = FindStatus(job.status.load(std::memory_order_relaxed));
     return row == nullptr ? 1 : row->image;
 }
+
+std::string JobNameFromSource(const std::string& sourcePath) {
+    std::string name(kPathBufSize, '\0');
+    PathSplit(sourcePath.c_str(), nullptr, nullptr, name.data(), nullptr);
+    name.resize(strlen(name.c_str()));
+    return name;
+}

@@ -61,6 +61,8 @@ JobStore* JobStoreCreate();
 void JobStoreRelease(JobStore* store);
 ConversionJob* JobCreate(const std::string& sourcePath);
 void JobFree(void* job);
+// The name a job shows and converts to: the source file name without folder and extension.
+std::string JobNameFromSource(const std::string& sourcePath);
 int JobCount(const JobStore* store);
 ConversionJob* JobAt(const JobStore* store, int index);
 // Appends and keeps at most MaxJobs entries by dropping (and releasing) the

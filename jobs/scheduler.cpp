@@ -36,8 +36,15 @@ JobStore* gStore = nullptr;
 AppSettings* gLive = nullptr;
 AppSettings gSnapshot;
 std::string gConverterPath;
-// No job before this index is Pending in the current run.
-int gFirstPendingHint = 0;
+// The first Pending job of the run, or null when none is left. No entry
+// before it is Pending. Kept as the job itself, not its index: entries may be
+// removed (and the rest renumbered) during a run, but never a Pending one,
+// whose worker still uses it.
+ConversionJob* gFirstPending = nullptr;
+// Workers of the current run whose completion has not run yet (GUI thread).
+// The run ends with the last completion: two workers that end together must
+// not both see zero live workers and end the run twice.
+int gRunOutstanding = 0;
 
 // A job starts only when none of this many jobs before it still waits.
 constexpr int kEarlierPendingWindow = 50;
@@ -56,25 +63,22 @@ void WakeWorker(ConversionJob* job) {
 // frees up, a job leaves Pending or the limit changes, so that waiting
 // workers need no polling.
 void WakeEligibleWorkers() {
-    int capacity = gLive->maxConversions - ActiveCount.load();
-    if (capacity <= 0 || gStore == nullptr) return;
+    if (gStore == nullptr || gFirstPending == nullptr) return;
     int count = JobCount(gStore);
+    int first = gFirstPending->position;
+    while (first < count && JobAt(gStore, first)->status.load() != Pending) ++first;
+    gFirstPending = first < count ? JobAt(gStore, first) : nullptr;
+    int capacity = gLive->maxConversions - ActiveCount.load();
     int lastPending = -kEarlierPendingWindow - 1;
-    bool seenPending = false;
-    for (int i = gFirstPendingHint; i < count && capacity > 0; ++i) {
+    for (int i = first; i < count && capacity > 0; ++i) {
         ConversionJob* job = JobAt(gStore, i);
         if (job->status.load() != Pending) continue;
-        if (!seenPending) {
-            gFirstPendingHint = i;
-            seenPending = true;
-        }
         if (i - lastPending > kEarlierPendingWindow) {
             WakeWorker(job);
             --capacity;
         }
         lastPending = i;
     }
-    if (!seenPending && capacity > 0) gFirstPendingHint = count;
 }
 
 void SetBusyOnGui(void* busy) {
@@ -85,13 +89,23 @@ void SetBusyOnGui(void* busy) {
 
 void ShowJobProgressOnGui(void* job) { ShowJobProgress(static_cast<ConversionJob*>(job)); }
 
-void RequestStop(ConversionJob* job) {
-    JobLockGuard lock;
+// Under JobLock. The status changes only while the job can still be
+// stopped: a worker that has just set the final status keeps it.
+void RequestStopLocked(ConversionJob* job) {
+    int16_t status = job->status.load();
+    if (!IsStoppable(status)) return;
     ProgressRequestStop(job->progressSlot);
     job->stopRequested = true;
-    job->status = Cancelled;
+    job->status.compare_exchange_strong(status, Cancelled);
     WakeWorker(job);
-    WakeEligibleWorkers();
+}
+
+// Starting or Converting becomes expected; Cancelled (a stop) stays.
+void SetConverting(ConversionJob* job) {
+    int16_t status = job->status.load();
+    while (status == Starting || status == Converting) {
+        if (job->status.compare_exchange_weak(status, Converting)) return;
+    }
 }
 
 void ConverterTickThunk(void* job) { ConverterTick(static_cast<ConversionJob*>(job)); }
@@ -167,6 +181,9 @@ void ConvertCommand() {
 }
 
 bool StartConversions() {
+    // One run at a time: the callers ignore the command while busy, and a
+    // second run would reset the counters of the first.
+    if (gRunOutstanding > 0) return true;
     int n = CountReady(gStore, nullptr);
     if (n <= 0) return true;
     if (gLive->shutdownAfter && !gFront->Ask(RunQuestion::ShutdownAfter, n)) return false;
@@ -185,7 +202,7 @@ bool StartConversions() {
     int started = 0;
     {
         JobLockGuard lock;
-        gFirstPendingHint = 0;
+        gFirstPending = nullptr;
         int count = JobCount(gStore);
         for (int i = 0; i < count; ++i) {
             ConversionJob* job = JobAt(gStore, i);
@@ -195,6 +212,7 @@ bool StartConversions() {
             job->profileId = gLive->profileId;
             job->displayName = SourceBaseName(job->sourcePath);
             job->status = Pending;
+            if (gFirstPending == nullptr) gFirstPending = job;
         }
         for (int i = 0; i < count; ++i) {
             ConversionJob* job = JobAt(gStore, i);
@@ -205,11 +223,17 @@ bool StartConversions() {
             if (StartWorkerThread(&job->thread, 0, true, ConversionWorker, job, OnWorkerFinished)) {
                 ++started;
             } else {
+                // No worker: the job must not stay Pending, or every later
+                // job would wait for it for ever. It stays for the next run.
                 --WorkerCount;
+                job->thread.exited = true;
                 job->status = Ready;
                 --RunQueued;
             }
         }
+        gRunOutstanding = started;
+        // The jobs behind one that could not start may go now.
+        WakeEligibleWorkers();
     }
     if (started > 0) {
         SetBusyOnGui(reinterpret_cast<void*>(1));
@@ -226,7 +250,11 @@ void StopConversions(bool all) {
         if (index < 0 || index >= JobCount(gStore)) return;
         ConversionJob* job = JobAt(gStore, index);
         if (!IsStoppable(job->status.load())) return;
-        if (gFront->Ask(RunQuestion::StopOne, 1)) RequestStop(job);
+        if (!gFront->Ask(RunQuestion::StopOne, 1)) return;
+        // The job may have ended while the question was open.
+        JobLockGuard lock;
+        RequestStopLocked(job);
+        WakeEligibleWorkers();
         return;
     }
     int live = CountLiveWorkers();
@@ -240,10 +268,8 @@ void StopAllConversionsNow() {
     if (gStore == nullptr) return;
     JobLockGuard lock;
     int count = JobCount(gStore);
-    for (int i = 0; i < count; ++i) {
-        ConversionJob* job = JobAt(gStore, i);
-        if (IsStoppable(job->status.load())) RequestStop(job);
-    }
+    for (int i = 0; i < count; ++i) RequestStopLocked(JobAt(gStore, i));
+    WakeEligibleWorkers();
 }
 
 void ConversionWorker(WorkerThread* worker) {
@@ -300,28 +326,35 @@ void ConvertJob(ConversionJob* job) {
         folder = gLive->destFolder;
         snapshot = gSnapshot;
     }
-    if (!job->stopRequested) job->status = Converting;
+    SetConverting(job);
     RunOnGuiThread(ShowJobProgressOnGui, job);
 
     // The destination may have been removed since the run started.
     int suffix = -1;
-    if (CreateFolderTree(folder)) {
+    bool haveFolder = CreateFolderTree(folder) != 0;
+    {
         JobLockGuard lock;
         std::string output;
-        suffix = OutputPathForProfile(output, folder, job->displayName, job->profileId, gStore);
+        if (haveFolder)
+            suffix = OutputPathForProfile(output, folder, job->displayName, job->profileId, gStore);
+        // Never left naming an earlier run's file.
         job->outputPath = output;
     }
-    int result = suffix < 0 ? -1 : ConverterRun(gConverterPath, job->sourcePath, job->outputPath,
-                                                  *job, snapshot, ConverterTickThunk, job);
+    int result = suffix < 0 ? kRunNotStarted
+                            : ConverterRun(gConverterPath, job->sourcePath, job->outputPath, *job,
+                                           snapshot, ConverterTickThunk, job);
     {
         // The frame-rate rule may have changed the run's options: later jobs use the same.
         JobLockGuard lock;
         gSnapshot.frameRate = snapshot.frameRate;
     }
-    if (result != 0) {
-        job->status = ConvertError;
-    } else if (job->stopRequested) {
+    // A stopped job is Cancelled however its converter ended: the user asked
+    // for it, and a converter stopped before it wrote anything fails. A
+    // failed run has already lost its partial output.
+    if (job->stopRequested) {
         job->status = Cancelled;
+    } else if (result != 0) {
+        job->status = ConvertError;
     } else {
         job->outputSize = FileSize64(job->outputPath.c_str());
         job->status = Done;
@@ -331,7 +364,7 @@ void ConvertJob(ConversionJob* job) {
 
 void ConverterTick(ConversionJob* job) {
     // A stopped job keeps showing "Cancelled" while its converter winds down.
-    if (!job->stopRequested) job->status = Converting;
+    SetConverting(job);
     RunOnGuiThread(ShowJobProgressOnGui, job);
 }
 
@@ -357,8 +390,9 @@ void OnWorkerFinished(WorkerThread* worker) {
         job->progressSlot = -1;
     }
     ++RunFinished;
+    bool last = --gRunOutstanding == 0;
     if (gStore == nullptr || Closing) return;
-    if (CountLiveWorkers() == 0) {
+    if (last) {
         SetBusyOnGui(nullptr);
         {
             JobLockGuard lock;
@@ -380,11 +414,13 @@ void WaitForAllWorkersExited(JobStore* store) {
     for (int i = 0; i < count; ++i) {
         WorkerThread& thread = JobAt(store, i)->thread;
         // Records never started have nothing to wait for; started ones set
-        // exited as their very last step.
+        // exited as their very last step (a failed start sets it at once).
         if (thread.routine == nullptr) continue;
         while (!thread.exited.load()) {
-            if (IsGuiThread()) GuiCallWait(10);
-            else thread.exited.wait(false);
+            // Exits wake the GUI thread's wait; elsewhere nothing signals
+            // the flag itself, so look again shortly.
+            if (IsGuiThread() && GuiCallWindowOpen()) GuiCallWait(10);
+            else usleep(1000);
         }
     }
 }

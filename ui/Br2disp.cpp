@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -22,6 +23,14 @@ TFBR2Disp::TFBR2Disp(QWidget* parent)
     layout->addWidget(LBText);
     setMinimumSize(316, 70);
     resize(316, 70);
+}
+
+void TFBR2Disp::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void ShowWaitMessage(const QString& caption, const QString& text) {

@@ -13,8 +13,9 @@ public:
     QLabel* LBText;
 
 protected:
-    // Only CloseWaitMessage closes it: Escape does nothing.
-    void reject() override {}
+    // Escape would hide it before the slow work is done. Closing it otherwise
+    // (window manager, application quit) stays possible.
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // The one wait window that exists, or nullptr.

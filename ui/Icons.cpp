@@ -56,8 +56,16 @@ QIcon ToolbarIcon(const QString& name) {
     return Own(t->file);
 }
 
+// On a selected row the style would tint the image with the highlight and
+// wash out its colour: selected rows show the image as it is.
+static QIcon ListImage(const char* file) {
+    QIcon icon = Own(file);
+    icon.addFile(QStringLiteral(":/movenna/icons/") + QLatin1String(file), QSize(), QIcon::Selected);
+    return icon;
+}
+
 QList<QIcon> ListImages() {
-    return {Own("ready.svg"), Own("progress.svg"), Own("done.svg"), Own("failed.svg")};
+    return {ListImage("ready.svg"), ListImage("progress.svg"), ListImage("done.svg"), ListImage("failed.svg")};
 }
 
 QIcon IdlePicture() { return Own("idle.svg"); }

@@ -65,6 +65,9 @@ using CommandStates = std::array<std::optional<bool>, kCmdCount>;
 // The enabling rule. status is ignored without an entry.
 CommandStates CommandStatesFor(bool hasEntry, int16_t status, bool busy);
 
+// Moves a file without replacing an existing one, across file systems too.
+bool MoveFileNoReplace(const std::string& from, const std::string& to);
+
 // The open-file dialog's filter, in the "description|patterns|" form.
 void BuildOpenFilter(std::string& filter);
 

@@ -12,6 +12,7 @@
 #include "converter/profiles.h"
 #include "converter/sizetext.h"
 #include "jobs/job.h"
+#include "jobs/scheduler.h"
 #include "util/textutil.h"
 
 const char* const SupportedExtensions =
@@ -113,6 +114,13 @@ AddOutcome AddVideoFile(JobStore* store, const AppSettings& settings,
         return probe == ProbeResult::Invalid ? AddOutcome::InvalidVideo : AddOutcome::Refused;
     }
     job->displayName = JobNameFromSource(path);
+    // Workers of a running conversion read the list under the job lock; a
+    // full list would drop its oldest entry, which may be converting.
+    JobLockGuard lock;
+    if (Busy && JobCount(store) >= MaxJobs) {
+        JobFree(job);
+        return AddOutcome::Refused;
+    }
     JobStoreAppend(store, job);
     return AddOutcome::Added;
 }

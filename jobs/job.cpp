@@ -309,6 +309,6 @@ int JobImageIndex(const ConversionJob& job) {
 std::string JobNameFromSource(const std::string& sourcePath) {
     std::string name(kPathBufSize, '\0');
     PathSplit(sourcePath.c_str(), nullptr, nullptr, name.data(), nullptr);
-    name.resize(strlen(name.c_str()));
-    return name;
+    // A copy sized to the name: every job keeps one, 30000 of them.
+    return std::string(name.c_str());
 }

@@ -2,9 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstring>
-
-#include "util/files.h"
 #include "converter/cmdline.h"
 #include "converter/convrun.h"
 #include "converter/profiles.h"
@@ -12,6 +9,7 @@
 #include "converter/sizetext.h"
 #include "jobs/job.h"
 #include "net/worker.h"
+#include "util/files.h"
 #include "util/textutil.h"
 
 std::atomic<bool> Busy{false};
@@ -96,8 +94,11 @@ void RequestStopLocked(ConversionJob* job) {
     if (!IsStoppable(status)) return;
     ProgressRequestStop(job->progressSlot);
     job->stopRequested = true;
-    job->status.compare_exchange_strong(status, Cancelled);
+    // The worker may move Starting on to Converting meanwhile: try again.
+    while (IsStoppable(status) && !job->status.compare_exchange_weak(status, Cancelled)) {
+    }
     WakeWorker(job);
+    if (gFront != nullptr && !Closing) gFront->ShowJobRow(job->position);
 }
 
 // Starting or Converting becomes expected; Cancelled (a stop) stays.
@@ -109,13 +110,6 @@ void SetConverting(ConversionJob* job) {
 }
 
 void ConverterTickThunk(void* job) { ConverterTick(static_cast<ConversionJob*>(job)); }
-
-std::string SourceBaseName(const std::string& path) {
-    std::string name(kPathBufSize, '\0');
-    PathSplit(path.c_str(), nullptr, nullptr, name.data(), nullptr);
-    name.resize(strlen(name.c_str()));
-    return name;
-}
 
 } // namespace
 
@@ -147,6 +141,8 @@ void SchedulerInit(SchedulerFrontEnd* frontEnd, JobStore* store, AppSettings* li
     StopAllMark = false;
     ShutdownPending = false;
     Busy = false;
+    gRunOutstanding = 0;
+    gFirstPending = nullptr;
 }
 
 AppSettings& BatchSnapshot() { return gSnapshot; }
@@ -200,39 +196,48 @@ bool StartConversions() {
     // thread: a stop that arrives before the worker runs is then never
     // undone, and the list never reads a name while a worker writes it.
     int started = 0;
+    int count = JobCount(gStore);
     {
         JobLockGuard lock;
         gFirstPending = nullptr;
-        int count = JobCount(gStore);
         for (int i = 0; i < count; ++i) {
             ConversionJob* job = JobAt(gStore, i);
             if (job->status.load() != Ready) continue;
             job->stopRequested = false;
             job->progressSlot = -1;
             job->profileId = gLive->profileId;
-            job->displayName = SourceBaseName(job->sourcePath);
+            job->displayName = JobNameFromSource(job->sourcePath);
             job->status = Pending;
             if (gFirstPending == nullptr) gFirstPending = job;
         }
-        for (int i = 0; i < count; ++i) {
-            ConversionJob* job = JobAt(gStore, i);
-            if (job->status.load() != Pending) continue;
-            // Counted before the thread exists, so that an early finisher
-            // cannot see zero live workers while others are still starting.
-            ++WorkerCount;
-            if (StartWorkerThread(&job->thread, 0, true, ConversionWorker, job, OnWorkerFinished)) {
-                ++started;
-            } else {
-                // No worker: the job must not stay Pending, or every later
-                // job would wait for it for ever. It stays for the next run.
-                --WorkerCount;
-                job->thread.exited = true;
-                job->status = Ready;
-                --RunQueued;
-            }
+    }
+    // Threads are made without the lock: each new worker takes it at once to
+    // look at its place, and thousands of them must not pile up behind it.
+    // Every job of the run is Pending already, so the order holds.
+    bool anyFailed = false;
+    for (int i = 0; i < count; ++i) {
+        ConversionJob* job = JobAt(gStore, i);
+        if (job->status.load() != Pending || job->stopRequested) continue;
+        // Counted before the thread exists, so that an early finisher
+        // cannot see zero live workers while others are still starting.
+        ++WorkerCount;
+        if (StartWorkerThread(&job->thread, 0, true, ConversionWorker, job, OnWorkerFinished)) {
+            ++started;
+            continue;
         }
-        gRunOutstanding = started;
+        // No worker: the job must not stay Pending, or every later job would
+        // wait for it for ever. It stays for the next run.
+        JobLockGuard lock;
+        --WorkerCount;
+        job->thread.exited = true;
+        job->status = Ready;
+        --RunQueued;
+        anyFailed = true;
+    }
+    gRunOutstanding = started;
+    if (anyFailed) {
         // The jobs behind one that could not start may go now.
+        JobLockGuard lock;
         WakeEligibleWorkers();
     }
     if (started > 0) {
@@ -278,31 +283,30 @@ void ConversionWorker(WorkerThread* worker) {
     // Wait for a conversion place. The decision, the count and the slot are
     // taken in one locked section so no more than maxConversions pass; the
     // worker sleeps until someone wakes it, never on a timer.
-    bool stopped = false;
     for (;;) {
         uint32_t seen = job->wakeSeq.load();
+        // Stopped while waiting: the stop has already made the job Cancelled,
+        // redrawn it and let the jobs behind it move, so the worker just
+        // goes, without the lock: Stop All wakes every waiting worker at
+        // once, and tens of thousands must not queue on it.
+        if (job->stopRequested) {
+            --WorkerCount;
+            return;
+        }
         bool leave = false;
         {
             JobLockGuard lock;
-            if (job->stopRequested) {
-                job->status = Cancelled;
-                stopped = true;
+            if (!job->stopRequested && ActiveCount.load() < gLive->maxConversions &&
+                !HasEarlierPendingJob(job->position)) {
                 leave = true;
-            } else if (ActiveCount.load() < gLive->maxConversions &&
-                       !HasEarlierPendingJob(job->position)) {
-                leave = true;
-            }
-            if (leave) {
                 ++ActiveCount;
-                if (!stopped) {
-                    job->progressSlot = ProgressAllocSlot();
-                    job->status = Starting;
-                    JobListChanged = true;
-                    job->subStatus = 0;
-                    job->progressBytes = 0;
-                    job->outputSize = 0;
-                    job->startTick = TickCount();
-                }
+                job->progressSlot = ProgressAllocSlot();
+                job->status = Starting;
+                JobListChanged = true;
+                job->subStatus = 0;
+                job->progressBytes = 0;
+                job->outputSize = 0;
+                job->startTick = TickCount();
                 WakeEligibleWorkers();
             }
         }
@@ -310,7 +314,7 @@ void ConversionWorker(WorkerThread* worker) {
         job->wakeSeq.wait(seen);
     }
     RunOnGuiThread(ShowJobProgressOnGui, job);
-    if (!stopped && !job->stopRequested) ConvertJob(job);
+    if (!job->stopRequested) ConvertJob(job);
 
     JobLockGuard lock;
     --ActiveCount;
@@ -368,17 +372,24 @@ void ConverterTick(ConversionJob* job) {
     RunOnGuiThread(ShowJobProgressOnGui, job);
 }
 
+namespace {
+
+// Status panel 1 and the bar. Under JobLock, while busy.
+void ShowRunProgressLocked() {
+    double average = 0.0;
+    int inUse = ProgressAverage(&average);
+    double done = inUse * average + RunFinished * 100.0;
+    double whole = RunQueued * 100.0;
+    int percent = whole != 0.0 ? static_cast<int>(done * 100.0 / whole) : 0;
+    gFront->ShowRunProgress(ActiveCount.load(), WorkerCount.load(), percent);
+}
+
+} // namespace
+
 void ShowJobProgress(ConversionJob* job) {
     if (Closing || gFront == nullptr) return;
     JobLockGuard lock;
-    if (Busy) {
-        double average = 0.0;
-        int inUse = ProgressAverage(&average);
-        double done = inUse * average + RunFinished * 100.0;
-        double whole = RunQueued * 100.0;
-        int percent = whole != 0.0 ? static_cast<int>(done * 100.0 / whole) : 0;
-        gFront->ShowRunProgress(ActiveCount.load(), WorkerCount.load(), percent);
-    }
+    if (Busy) ShowRunProgressLocked();
     gFront->ShowJobRow(job->position);
 }
 
@@ -392,6 +403,11 @@ void OnWorkerFinished(WorkerThread* worker) {
     ++RunFinished;
     bool last = --gRunOutstanding == 0;
     if (gStore == nullptr || Closing) return;
+    {
+        // The finished job now counts whole: the last one shows 100 %.
+        JobLockGuard lock;
+        if (Busy) ShowRunProgressLocked();
+    }
     if (last) {
         SetBusyOnGui(nullptr);
         {

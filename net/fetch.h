@@ -10,7 +10,7 @@ inline constexpr char kFetchUserAgent[] = "Mozilla";
 // accepts and then says nothing must not hold the window forever.
 struct FetchLimits {
     long connectMs = 30000;  // to open the connection (name look-up included)
-    long idleSeconds = 30;   // with no byte arriving
+    long idleSeconds = 30;   // below one byte a second (curl averages over a few seconds)
     long totalMs = 120000;   // for the whole request, redirects included
 };
 

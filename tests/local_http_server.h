@@ -30,6 +30,18 @@ public:
         std::string extraHeaders;  // complete lines, each ending in \r\n
         Mode mode = Mode::Answer;
     };
+    static Route Page(int status, std::string body, Mode mode = Mode::Answer) {
+        Route r;
+        r.status = status;
+        r.body = std::move(body);
+        r.mode = mode;
+        return r;
+    }
+    static Route Redirect(int status, const std::string& location, std::string body = "") {
+        Route r = Page(status, std::move(body));
+        r.extraHeaders = "Location: " + location + "\r\n";
+        return r;
+    }
 
     LocalHttpServer() {
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -124,7 +136,7 @@ private:
             if (n <= 0) break;
             request.append(chunk, static_cast<size_t>(n));
         }
-        Route route{.status = 404, .body = "no such route"};
+        Route route = Page(404, "no such route");
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);

@@ -1,20 +1,19 @@
 #include "ui/About.h"
 
+#include "ui/Help.h"
+#include "ui/Icons.h"
+#include "util/files.h"
+
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
-
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstdlib>
-
-#include "ui/Help.h"
-#include "ui/Icons.h"
-#include "util/files.h"
 
 std::function<void(TFBAbout& box)> TFBAbout::answerForTests;
 
@@ -23,17 +22,17 @@ namespace {
 constexpr const char* kFfmpegNotFound = "ffmpeg not found";
 
 bool IsExecutableFile(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-}  // namespace
+} // namespace
 
 TFBAbout::TFBAbout(QWidget* parent) : QDialog(parent) {
     setObjectName("FBAbout");
     setWindowTitle("About");
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     Image1 = new QLabel(this);
     Image1->setObjectName("Image1");
@@ -74,7 +73,8 @@ TFBAbout::TFBAbout(QWidget* parent) : QDialog(parent) {
 }
 
 void ShowAbout(const QString& caption, const QString& text, int helpContext) {
-    TFBAbout box;
+    // Owned by the window in front so that it opens centred over it.
+    TFBAbout box(QApplication::activeWindow());
     box.helpContext = helpContext;
     InstallHelpKey(&box, helpContext);
     box.setWindowTitle(caption);
@@ -94,11 +94,13 @@ std::string FindFfmpegFor(const std::string& programFolder, const std::string& s
     size_t start = 0;
     for (;;) {
         const size_t colon = searchPath.find(':', start);
-        std::string dir = searchPath.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        std::string dir = searchPath.substr(start, colon == std::string::npos ? std::string::npos
+                                                                              : colon - start);
         // An empty PATH entry means the current folder.
         if (dir.empty()) dir = ".";
         std::string candidate = dir;
-        if (!searchPath.empty() && PathJoin(candidate, "ffmpeg") && IsExecutableFile(candidate)) return candidate;
+        if (!searchPath.empty() && PathJoin(candidate, "ffmpeg") && IsExecutableFile(candidate))
+            return candidate;
         if (colon == std::string::npos) break;
         start = colon + 1;
     }
@@ -117,7 +119,8 @@ QString FfmpegVersionLineOf(const std::string& path) {
         ffmpeg.waitForFinished(1000);
         return kFfmpegNotFound;
     }
-    const QString line = QString::fromUtf8(ffmpeg.readAllStandardOutput()).section('\n', 0, 0).trimmed();
+    const QString line =
+        QString::fromUtf8(ffmpeg.readAllStandardOutput()).section('\n', 0, 0).trimmed();
     return line.startsWith(QLatin1String("ffmpeg")) ? line : QString(kFfmpegNotFound);
 }
 
@@ -126,12 +129,15 @@ QString FfmpegVersionLine() {
         std::string folder;
         ProgramFolder(folder);
         const char* path = std::getenv("PATH");
-        return FfmpegVersionLineOf(FindFfmpegFor(folder, path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin"));
+        return FfmpegVersionLineOf(
+            FindFfmpegFor(folder, path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin"));
     }();
     return line;
 }
 
-QString AboutCaption() { return QStringLiteral("About Movenna"); }
+QString AboutCaption() {
+    return QStringLiteral("About Movenna");
+}
 
 QString AboutText() {
     return QStringLiteral(

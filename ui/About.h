@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QDialog>
-
 #include <functional>
 #include <string>
 
@@ -12,7 +11,7 @@ class QPushButton;
 
 class TFBAbout : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TFBAbout(QWidget* parent = nullptr);
 
     QLabel* Image1;

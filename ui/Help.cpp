@@ -1,5 +1,7 @@
 #include "ui/Help.h"
 
+#include "ui/Icons.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QKeySequence>
@@ -10,10 +12,7 @@
 #include <QStyle>
 #include <QTextBrowser>
 #include <QToolBar>
-
 #include <array>
-
-#include "ui/Icons.h"
 
 // The resources live in a static library: register them before first use.
 // Outside any namespace, as the registration function is declared in place.
@@ -73,11 +72,15 @@ QString PageFileOf(const QUrl& url) {
     return path.mid(path.lastIndexOf('/') + 1);
 }
 
-}  // namespace
+} // namespace
 
-std::span<const HelpPage> HelpPages() { return kHelpPages; }
+std::span<const HelpPage> HelpPages() {
+    return kHelpPages;
+}
 
-QUrl HelpPageUrl(const QString& file) { return QUrl(QStringLiteral("qrc:/help/") + file); }
+QUrl HelpPageUrl(const QString& file) {
+    return QUrl(QStringLiteral("qrc:/help/") + file);
+}
 
 QString HelpPageForContext(int context) {
     for (const HelpContextPage& c : kContextPages)
@@ -107,6 +110,9 @@ TFHelp::TFHelp(QWidget* parent) : QMainWindow(parent) {
 
     LBContents = new QListWidget;
     LBContents->setObjectName("LBContents");
+    LBContents->setStyleSheet("QListWidget::item { padding: 3px 6px; }");
+    LBContents->setWordWrap(true);
+    LBContents->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (const HelpPage& page : kHelpPages) {
         auto* item = new QListWidgetItem(QLatin1String(page.title), LBContents);
         item->setData(Qt::UserRole, QLatin1String(page.file));
@@ -125,12 +131,13 @@ TFHelp::TFHelp(QWidget* parent) : QMainWindow(parent) {
     splitter->addWidget(HelpText);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({220, 620});
+    splitter->setSizes({240, 620});
     setCentralWidget(splitter);
 
     connect(ActBack, &QAction::triggered, HelpText, &QTextBrowser::backward);
     connect(ActForward, &QAction::triggered, HelpText, &QTextBrowser::forward);
-    connect(ActContents, &QAction::triggered, this, [this] { OpenPage(QLatin1String(kHelpPages[0].file)); });
+    connect(ActContents, &QAction::triggered, this,
+            [this] { OpenPage(QLatin1String(kHelpPages[0].file)); });
     connect(HelpText, &QTextBrowser::backwardAvailable, ActBack, &QAction::setEnabled);
     connect(HelpText, &QTextBrowser::forwardAvailable, ActForward, &QAction::setEnabled);
     connect(HelpText, &QTextBrowser::sourceChanged, this, &TFHelp::SourceChanged);
@@ -143,9 +150,13 @@ TFHelp::TFHelp(QWidget* parent) : QMainWindow(parent) {
     resize(860, 600);
 }
 
-void TFHelp::OpenPage(const QString& file) { HelpText->setSource(HelpPageUrl(file)); }
+void TFHelp::OpenPage(const QString& file) {
+    HelpText->setSource(HelpPageUrl(file));
+}
 
-QString TFHelp::CurrentPage() const { return PageFileOf(HelpText->source()); }
+QString TFHelp::CurrentPage() const {
+    return PageFileOf(HelpText->source());
+}
 
 void TFHelp::SourceChanged(const QUrl& url) {
     const QString file = PageFileOf(url);
@@ -157,7 +168,8 @@ void TFHelp::SourceChanged(const QUrl& url) {
         }
     }
     const QString title = HelpText->documentTitle();
-    setWindowTitle(title.isEmpty() ? QStringLiteral("Movenna Help") : QStringLiteral("Movenna Help - ") + title);
+    setWindowTitle(title.isEmpty() ? QStringLiteral("Movenna Help")
+                                   : QStringLiteral("Movenna Help - ") + title);
 }
 
 void TFHelp::ContentsClicked(QListWidgetItem* item) {
@@ -175,7 +187,9 @@ void HelpUninitialize() {
     }
 }
 
-TFHelp* HelpWindow() { return HelpWindowInstance.data(); }
+TFHelp* HelpWindow() {
+    return HelpWindowInstance.data();
+}
 
 namespace {
 
@@ -186,7 +200,8 @@ void ShowHelpPage(const QString& file) {
     // Asked from inside a modal dialog (tip, about, settings): the help must
     // take input too, so it joins the modal stack until it is closed.
     QWidget* modal = QApplication::activeModalWidget();
-    const Qt::WindowModality wanted = modal != nullptr && modal != w ? Qt::ApplicationModal : Qt::NonModal;
+    const Qt::WindowModality wanted =
+        modal != nullptr && modal != w ? Qt::ApplicationModal : Qt::NonModal;
     if (w->windowModality() != wanted) {
         w->hide();
         w->setWindowModality(wanted);
@@ -196,11 +211,15 @@ void ShowHelpPage(const QString& file) {
     w->activateWindow();
 }
 
-}  // namespace
+} // namespace
 
-void ShowHelpContents() { ShowHelpPage(QLatin1String(kHelpPages[0].file)); }
+void ShowHelpContents() {
+    ShowHelpPage(QLatin1String(kHelpPages[0].file));
+}
 
-void ShowHelp(int context) { ShowHelpPage(HelpPageForContext(context)); }
+void ShowHelp(int context) {
+    ShowHelpPage(HelpPageForContext(context));
+}
 
 void InstallHelpKey(QWidget* window, int context) {
     auto* key = new QShortcut(QKeySequence::HelpContents, window);

@@ -5,7 +5,6 @@
 #include <QMainWindow>
 #include <QString>
 #include <QUrl>
-
 #include <span>
 
 class QAction;
@@ -20,8 +19,8 @@ constexpr int kHelpContextMain = 10;
 constexpr int kHelpContextAbout = 50;
 
 struct HelpPage {
-    const char* file;   // name under the help resource folder
-    const char* title;  // the page's <title> and its line in the contents list
+    const char* file;  // name under the help resource folder
+    const char* title; // the page's <title> and its line in the contents list
 };
 
 // Every page, in the order of the contents list; the first is the table of contents.
@@ -33,7 +32,7 @@ QString HelpPageForContext(int context);
 
 class TFHelp : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit TFHelp(QWidget* parent = nullptr);
 
     QListWidget* LBContents;
@@ -47,7 +46,7 @@ public:
     // The file name of the page on display, without any anchor.
     QString CurrentPage() const;
 
-private:
+  private:
     void SourceChanged(const QUrl& url);
     void ContentsClicked(QListWidgetItem* item);
 };

@@ -1,5 +1,9 @@
 #include "ui/Tip.h"
 
+#include "ui/Help.h"
+#include "util/textutil.h"
+
+#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -9,11 +13,7 @@
 #include <QStyle>
 #include <QTextEdit>
 #include <QVBoxLayout>
-
 #include <memory>
-
-#include "ui/Help.h"
-#include "util/textutil.h"
 
 std::function<void(TFTip& dialog)> TFTip::answerForTests;
 
@@ -49,7 +49,7 @@ constexpr const char* kTips[] = {
     "Esc (File > Stop All) stops every conversion.",
 };
 
-}  // namespace
+} // namespace
 
 std::string TipDisplayText(const std::string& tip) {
     // Each pass needs at most the text's length; the 10 spare bytes keep the
@@ -65,8 +65,8 @@ std::string TipDisplayText(const std::string& tip) {
 TFTip::TFTip(QWidget* parent) : QDialog(parent) {
     setObjectName("FTip");
     setWindowTitle("Tip of the Day");
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     HelpEnsureResources();
 
     picContainer = new QFrame(this);
@@ -166,7 +166,8 @@ void TFTip::SetTips(const std::vector<std::string>& tips) {
         // The counting rule of the table: the first entry always counts, the
         // rest up to the first empty text.
         std::vector<const char*> array;
-        for (const std::string& t : tipTable) array.push_back(t.c_str());
+        for (const std::string& t : tipTable)
+            array.push_back(t.c_str());
         array.push_back("");
         StrArrayLongest(array.data(), nullptr, &tipCount);
     }
@@ -175,7 +176,8 @@ void TFTip::SetTips(const std::vector<std::string>& tips) {
 }
 
 void TFTip::ShowTip() {
-    if (tipCount >= 1) REText->setPlainText(QString::fromStdString(TipDisplayText(tipTable[tipIndex])));
+    if (tipCount >= 1)
+        REText->setPlainText(QString::fromStdString(TipDisplayText(tipTable[tipIndex])));
     const bool paging = tipCount >= 2;
     BitBtnPrevious->setEnabled(paging && tipIndex > 0);
     BitBtnNext->setEnabled(paging && tipIndex < tipCount - 1);
@@ -191,10 +193,13 @@ void TFTip::BitBtnPreviousClick() {
     ShowTip();
 }
 
-void TFTip::BitBtnCloseClick() { reject(); }
+void TFTip::BitBtnCloseClick() {
+    reject();
+}
 
 void ShowTipOfTheDay(TipTexts& texts, int helpContext) {
-    TFTip dialog;
+    // Owned by the window in front so that it opens centred over it.
+    TFTip dialog(QApplication::activeWindow());
     dialog.helpContext = helpContext;
     InstallHelpKey(&dialog, helpContext);
     dialog.setWindowTitle(QString::fromStdString(texts.caption));
@@ -208,15 +213,17 @@ void ShowTipOfTheDay(TipTexts& texts, int helpContext) {
     texts.showAtStart = dialog.CBStartup->isChecked();
 }
 
-void ShowTipOfTheDay(const std::string& caption, const std::string& title, const std::vector<std::string>& tips,
-                     bool& showAtStart, int helpContext) {
+void ShowTipOfTheDay(const std::string& caption, const std::string& title,
+                     const std::vector<std::string>& tips, bool& showAtStart, int helpContext) {
     TipTexts texts{.caption = caption, .title = title, .tips = tips, .showAtStart = showAtStart};
     ShowTipOfTheDay(texts, helpContext);
     showAtStart = texts.showAtStart;
 }
 
 TipTexts MovennaTipTexts(bool showAtStart) {
-    TipTexts texts{.caption = kTipCaption, .title = kTipTitle, .tips = {}, .showAtStart = showAtStart};
-    for (const char* tip : kTips) texts.tips.emplace_back(tip);
+    TipTexts texts{
+        .caption = kTipCaption, .title = kTipTitle, .tips = {}, .showAtStart = showAtStart};
+    for (const char* tip : kTips)
+        texts.tips.emplace_back(tip);
     return texts;
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QDialog>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,7 +27,7 @@ struct TipTexts {
 
 class TFTip : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TFTip(QWidget* parent = nullptr);
 
     QFrame* picContainer;
@@ -57,7 +56,7 @@ public:
     // tick the box as a user would. Tests reset it to nullptr when done.
     static std::function<void(TFTip& dialog)> answerForTests;
 
-private:
+  private:
     std::vector<std::string> tipTable;
     int tipCount = 0;
     int tipIndex = 0;
@@ -70,8 +69,8 @@ std::string TipDisplayText(const std::string& tip);
 // Runs the dialog modally and writes the check box's final state back into
 // texts.showAtStart.
 void ShowTipOfTheDay(TipTexts& texts, int helpContext);
-void ShowTipOfTheDay(const std::string& caption, const std::string& title, const std::vector<std::string>& tips,
-                     bool& showAtStart, int helpContext);
+void ShowTipOfTheDay(const std::string& caption, const std::string& title,
+                     const std::vector<std::string>& tips, bool& showAtStart, int helpContext);
 
 // The program's own caption, title and five tips, with showAtStart given.
 TipTexts MovennaTipTexts(bool showAtStart);

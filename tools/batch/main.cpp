@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -76,7 +77,11 @@ std::string DataPath(const std::string& dataDir, const char* name) {
 
 int PrintHistory(const std::string& path) {
     JobStore* store = JobStoreCreate();
-    HistoryLoad(store, path);
+    if (!HistoryLoad(store, path)) {
+        fprintf(stderr, "movenna-batch: cannot read the history file %s\n", path.c_str());
+        JobStoreRelease(store);
+        return 1;
+    }
     std::string cell;
     for (int i = 0; i < JobCount(store); ++i) {
         ConversionJob* job = JobAt(store, i);
@@ -90,7 +95,28 @@ int PrintHistory(const std::string& path) {
     return 0;
 }
 
+// Any file or folder that could not be added makes the exit status 1.
+bool gAnyRefused = false;
+
+// True when a file can be made in folder (root included: /proc says no).
+bool FolderWritable(const std::string& folder, int* err) {
+    std::string probe = folder;
+    if (!PathJoin(probe, ".movenna-batch-XXXXXX")) {
+        *err = ENAMETOOLONG;
+        return false;
+    }
+    int fd = mkstemp(probe.data());
+    if (fd < 0) {
+        *err = errno;
+        return false;
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
 void ReportRefusal(const std::string& path, AddOutcome outcome) {
+    if (outcome != AddOutcome::Added) gAnyRefused = true;
     switch (outcome) {
     case AddOutcome::Added:
         break;
@@ -174,6 +200,12 @@ int main(int argc, char** argv) {
                 settings.destFolder.c_str(), strerror(errno));
         return 1;
     }
+    int writeError = 0;
+    if (!FolderWritable(settings.destFolder, &writeError)) {
+        fprintf(stderr, "movenna-batch: cannot write to the destination folder %s: %s\n",
+                settings.destFolder.c_str(), strerror(writeError));
+        return 1;
+    }
     if (converter.empty()) converter = ModuleFilePath("movenna-convert");
 
     if (!ProgressOpen()) {
@@ -193,6 +225,7 @@ int main(int argc, char** argv) {
         struct stat st{};
         if (stat(input.c_str(), &st) != 0) {
             fprintf(stderr, "%s: %s\n", input.c_str(), strerror(errno));
+            gAnyRefused = true;
         } else if (S_ISDIR(st.st_mode)) {
             ScanFolderForVideos(
                 input,
@@ -202,6 +235,7 @@ int main(int argc, char** argv) {
                 },
                 [](const std::string& folder, int err) {
                     fprintf(stderr, "%s: cannot be read: %s\n", folder.c_str(), strerror(err));
+                    gAnyRefused = true;
                 });
         } else {
             ReportRefusal(input, AddVideoFile(store, settings, converter, input));
@@ -238,6 +272,7 @@ int main(int argc, char** argv) {
             printf("%s\t%s\t%s\n", text.c_str(), job->sourcePath.c_str(), job->outputPath.c_str());
             if (job->status.load() != Done) status = 1;
         }
+        if (gAnyRefused && status == 0) status = 1;
         if (stopping) status = kExitInterrupted;
         JobLockClose();
     }

@@ -1,35 +1,68 @@
 // The window's links to the parts that live in their own units: tip of the
 // day, help, about box, home page, update check and power off. Each is called
-// from exactly one place of the window; they are wired to their units here.
+// from exactly one place of the window.
+#include <QApplication>
+
 #include "app/Main.h"
+#include "net/update.h"
+#include "ui/About.h"
+#include "ui/Br2disp.h"
+#include "ui/Help.h"
+#include "ui/Shell.h"
+#include "ui/Tip.h"
+#include "util/browser.h"
+#include "util/shutdown.h"
+
+namespace {
+
+// The update check's questions and wait message, shown by this window.
+class WindowUpdateFrontEnd : public UpdateFrontEnd {
+public:
+    explicit WindowUpdateFrontEnd(QWidget* owner) : owner_(owner) {}
+    void ShowWait() override {
+        ShowWaitMessage(TFMain::Title(), QObject::tr("Looking for a newer version of Movenna..."));
+    }
+    void CloseWait() override { CloseWaitMessage(); }
+    int Ask(const std::string& title, const std::string& question) override {
+        return AppMessageBox(owner_, 33, QString::fromStdString(title), QString::fromStdString(question));
+    }
+
+private:
+    QWidget* owner_;
+};
+
+int OpenWithDesktop(const std::string& address) { return ShellOpenVerb(nullptr, address); }
+
+} // namespace
 
 void TFMain::ShowTipOfTheDay() {
-    // To be wired: ::ShowTipOfTheDay with the program's tips and showTipAtStart,
-    // storing the returned check-box state in settings_.showTipAtStart.
+    TipTexts texts = MovennaTipTexts(settings_.showTipAtStart != 0);
+    ::ShowTipOfTheDay(texts, kHelpContextMain);
+    settings_.showTipAtStart = texts.showAtStart ? 1 : 0;
 }
 
-void TFMain::ShowHelpIndex() {
-    // To be wired: the help window at its table of contents.
-}
+void TFMain::ShowHelpIndex() { ShowHelpContents(); }
 
-void TFMain::CloseHelp() {
-    // To be wired: close the help window at exit.
-}
+void TFMain::CloseHelp() { HelpUninitialize(); }
 
-void TFMain::ShowAbout() {
-    // To be wired: ::ShowAbout with the about caption and text, help context 50.
-}
+void TFMain::ShowAbout() { ::ShowAbout(AboutCaption(), AboutText(), kHelpContextAbout); }
 
 void TFMain::OpenHomePage() {
-    // To be wired: open the home page in the browser; on failure tell the
-    // user with the address (AppMessageBox 64).
+    SetShellOpenVerb(OpenWithDesktop);
+    if (OpenUrlInBrowser(kDownloadPageUrl) == 0) {
+        AppMessageBox(this, 64, Title(),
+                      tr("No web browser could be started. The home page is:\n%1")
+                          .arg(QString::fromLatin1(kDownloadPageUrl)));
+    }
 }
 
 void TFMain::CheckForUpdate() {
-    // To be wired: the wait message around the update check (once every two
-    // days, from settings_.updateCheckDay).
+    SetShellOpenVerb(OpenWithDesktop);
+    WindowUpdateFrontEnd frontEnd(this);
+    ::CheckForUpdate(kUpdateVersionUrl, kCurrentVersion, Title().toStdString(), kUpdateQuestion,
+                     kDownloadPageUrl, settings_.updateCheckDay, kUpdateIntervalDays, frontEnd);
 }
 
 void TFMain::RequestPowerOff() {
-    // To be wired: power off at the end of FormDestroy, plain shutdown when that fails.
+    if (ExitWindowsRequest(kExitPowerOff) == 0) ExitWindowsRequest(kExitShutdown);
 }

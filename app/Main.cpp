@@ -74,6 +74,7 @@ TFMain::TFMain(const TFMainSetup& setup, QWidget* parent) : QMainWindow(parent) 
     }
     defaultDestFolder_ = setup.defaultDestFolder.empty() ? DefaultDestFolder() : setup.defaultDestFolder;
     arguments_ = setup.arguments;
+    desktopSession_ = setup.desktopSession;
     settingsDialog = [this](AppSettings& s, const QString& caption) { return ShowSettingsDialog(s, caption, this); };
 
     progressHideTimer_.setSingleShot(true);
@@ -389,7 +390,7 @@ void TFMain::FormCreate() {
         settings_.destFolder = defaultDestFolder_;
         CreateFolderTree(settings_.destFolder);
     }
-    CheckForUpdate();
+    if (desktopSession_) CheckForUpdate();
     ShowSettingsInWindow();
     SetToolbarVisible(settings_.showToolbar != 0);
     SetSettingsPanelVisible(settings_.showSettingsPanel != 0);
@@ -427,7 +428,7 @@ void TFMain::FormActivate() {
     int count = JobCount(store_);
     if (count > 0) LVBook->lvdGoto(count - 1);
     ShowJobCount();
-    if (settings_.showTipAtStart) ShowTipOfTheDay();
+    if (settings_.showTipAtStart && desktopSession_) ShowTipOfTheDay();
     if (!arguments_.empty()) AddCommandLineFiles(arguments_);
 }
 
@@ -507,7 +508,7 @@ void TFMain::FormDestroy() {
     ProgressClose();
     ProgressBar->hide();
     setAcceptDrops(false);
-    if (ShutdownPending) RequestPowerOff();
+    if (ShutdownPending && desktopSession_) RequestPowerOff();
 }
 
 void TFMain::ReportSaveFailures(bool settingsFailed, bool historyFailed) {

@@ -43,6 +43,10 @@ struct TFMainSetup {
     std::string dataFolder;         // folder of settings.dat and history.dat
     std::string defaultDestFolder;  // used when destFolder is empty or gone
     std::vector<std::string> arguments;  // files and folders to add at the first activation
+    // A real desktop session: the update check and the tip at start-up, and a
+    // real power off. Tests leave it off so they never reach the network or
+    // the machine's power.
+    bool desktopSession = false;
 };
 
 // The commands whose enabling follows the focused entry and the busy state.
@@ -246,6 +250,7 @@ private:
     std::string historyPath_;
     std::string defaultDestFolder_;
     std::vector<std::string> arguments_;
+    bool desktopSession_ = false;
 
     AppSettings settings_;
     JobStore* store_ = nullptr;

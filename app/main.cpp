@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Movenna"));
     QApplication::setApplicationVersion(QStringLiteral(MOVENNA_VERSION));
     TFMainSetup setup;
+    setup.desktopSession = true;
     for (int i = 1; i < argc; ++i) setup.arguments.emplace_back(argv[i]);
     try {
         TFMain window(setup);

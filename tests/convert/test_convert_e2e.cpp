@@ -143,9 +143,9 @@ class Channel {
 public:
     Channel() {
         static int counter = 0;
-        char digits[16];
+        char digits[32];
         std::snprintf(digits, sizeof digits, "%06d%06d", static_cast<int>(getpid() % 1000000),
-                      ++counter);
+                      ++counter % 1000000);
         digits_ = digits;
         name_ = std::string(kProgressNamePrefix) + digits_;
         const int fd = shm_open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "jobs/job.h"
+#include "tests/byte_builder.h"
 #include "settings/datafiles.h"
 #include "util/textutil.h"
 
@@ -39,25 +40,6 @@ public:
 
 private:
     uint64_t state_;
-};
-
-struct Bytes {
-    std::string data;
-    Bytes& raw(std::string_view s) {
-        data.append(s);
-        return *this;
-    }
-    Bytes& zeros(size_t n) {
-        data.append(n, '\0');
-        return *this;
-    }
-    Bytes& u8(uint8_t v) {
-        data.push_back(static_cast<char>(v));
-        return *this;
-    }
-    Bytes& u16(uint16_t v) { return u8(v & 0xff).u8(v >> 8); }
-    Bytes& u32(uint32_t v) { return u16(v & 0xffff).u16(v >> 16); }
-    Bytes& u64(uint64_t v) { return u32(static_cast<uint32_t>(v)).u32(static_cast<uint32_t>(v >> 32)); }
 };
 
 // A history file made by hand, with the offsets of every count and length

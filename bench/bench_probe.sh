@@ -3,6 +3,8 @@
 #  1. probe: movenna-convert (libavformat in-process) vs ffprobe, goal <= 0.65
 #  2. conversion: movenna-convert vs ffmpeg run directly with the very options
 #     movenna-convert hands it (--dry-run prints them), goal <= 1.03
+#  3. the same conversion through movenna-batch (probe, scheduler, converter)
+#     vs ffmpeg run directly, goal <= 1.03
 # Runs alternate between the two sides; the medians are compared.
 # usage: bench/bench_probe.sh [bin folder] [probe runs] [conversion runs]
 set -euo pipefail
@@ -74,3 +76,23 @@ echo "conversion, median of $CONVERT_RUNS: movenna-convert $OURS ms, ffmpeg $THE
      "ratio $(awk -v a="$OURS" -v b="$THEIRS" 'BEGIN { printf "%.3f", a / b }') (goal <= 1.03)"
 echo "  runs (ms), movenna-convert: $(tr '\n' ' ' < "$WORK/conv_ours")"
 echo "  runs (ms), ffmpeg:          $(tr '\n' ' ' < "$WORK/conv_direct")"
+
+BATCH="$BIN/movenna-batch"
+[ -x "$BATCH" ] || { echo "no movenna-batch in $BIN: batch part skipped"; exit 0; }
+# Its own empty data folder: the defaults of profile 500 give the line above.
+mkdir -p "$WORK/data" "$WORK/out"
+: > "$WORK/batch"; : > "$WORK/batch_direct"
+for i in $(seq "$CONVERT_RUNS"); do
+    rm -f "$WORK"/out/*
+    if (( i % 2 )); then
+        time_ms "$BATCH" --data-dir "$WORK/data" --profile 500 --dest "$WORK/out" "$SRC" >> "$WORK/batch"
+        time_ms "${DIRECT[@]}" >> "$WORK/batch_direct"
+    else
+        time_ms "${DIRECT[@]}" >> "$WORK/batch_direct"
+        time_ms "$BATCH" --data-dir "$WORK/data" --profile 500 --dest "$WORK/out" "$SRC" >> "$WORK/batch"
+    fi
+done
+OURS=$(median < "$WORK/batch")
+THEIRS=$(median < "$WORK/batch_direct")
+echo "movenna-batch, median of $CONVERT_RUNS: $OURS ms, ffmpeg $THEIRS ms," \
+     "ratio $(awk -v a="$OURS" -v b="$THEIRS" 'BEGIN { printf "%.3f", a / b }') (goal <= 1.03)"

@@ -4,18 +4,23 @@
 //  2. cell requests of one full repaint of the list against visible rows x 4
 //  3. adding 200 small clips through the window's folder-add path against a
 //     bare movenna-convert probe run directly on each (goal <= 1.2)
+//  4. the GUI thread's own CPU time while 20 conversions run at once (the fake
+//     converter reports progress 5 times a second each), goal < 5 % of one core
 // usage: QT_QPA_PLATFORM=offscreen bench_window
 #include "app/Main.h"
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -129,6 +134,18 @@ double TimedStart(const TFMainSetup& setup, std::unique_ptr<TFMain>& window) {
     window->LVBook->viewport()->removeEventFilter(&spy);
     if (!spy.painted) std::printf("  warning: no paint of the list seen\n");
     return elapsed;
+}
+
+double ThreadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+double ProcessCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
 int RunDirect(const std::vector<std::string>& args) {
@@ -267,6 +284,59 @@ int main(int argc, char** argv) {
 
     window.reset();
     QApplication::processEvents();
+
+    // 4. 20 conversions at once against the fake converter: 20 probes, then
+    // every conversion reports 51 progress values 200 ms apart (about 10 s).
+    {
+        constexpr int kRunning = 20;
+        const fs::path runMedia = root / "run";
+        fs::create_directories(runMedia);
+        std::vector<std::string> sources;
+        for (int i = 0; i < kRunning; ++i) {
+            sources.push_back((runMedia / ("video" + std::to_string(i) + ".avi")).string());
+            std::ofstream(sources.back()) << "not read by the fake converter";
+        }
+        std::string script;
+        for (int i = 0; i < kRunning; ++i) script += "duration:60|";
+        script += "tick:200;progress:";
+        for (int p = 0; p <= 100; p += 2) script += std::to_string(p) + (p < 100 ? "," : "");
+        script += ";output:4096";
+        setenv("FAKE_CONVERT_SCRIPT", script.c_str(), 1);
+        setenv("FAKE_CONVERT_COUNTER", (root / "counter").c_str(), 1);
+        fs::remove_all(root / "data");
+        fs::create_directories(root / "data");
+        TFMainSetup setup = Setup(root, kBin + "/fake-convert");
+        window = std::make_unique<TFMain>(setup);
+        window->settingsDialog = [](AppSettings&, const QString&) { return true; };
+        window->settings().maxConversions = kRunning;
+        window->show();
+        QApplication::processEvents();
+        window->AddDroppedFiles(sources);
+        QElapsedTimer guard;
+        guard.start();
+        while (WorkerCount.load() < kRunning && guard.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        const double wallStart = NowMs(), guiStart = ThreadCpuMs(), allStart = ProcessCpuMs();
+        // A real event loop, as the window's, until the run ends.
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, [&] {
+            if (!Busy || guard.elapsed() > 60000) loop.quit();
+        });
+        check.start(100);
+        loop.exec();
+        const double wall = NowMs() - wallStart, gui = ThreadCpuMs() - guiStart, all = ProcessCpuMs() - allStart;
+        int done = 0;
+        for (int i = 0; i < JobCount(window->store()); ++i) done += JobAt(window->store(), i)->status == Done;
+        std::printf("4. %d conversions at once, %.1f s: GUI thread %.1f ms CPU = %.2f %% of one core (goal < 5 %%);"
+                    " whole program %.2f %%; %d of %d Done\n",
+                    kRunning, wall / 1000, gui, 100 * gui / wall, 100 * all / wall, done, JobCount(window->store()));
+        unsetenv("FAKE_CONVERT_SCRIPT");
+        unsetenv("FAKE_CONVERT_COUNTER");
+        window.reset();
+        QApplication::processEvents();
+    }
+
     Busy = false;
     fs::remove_all(root);
     return 0;

@@ -22,8 +22,18 @@
 namespace {
 
 constexpr int kMaxDialogFiles = 1000;
-// Folders named in one "could not be read" message.
+// Folders named in one "could not be read" message, files in one "could not
+// be examined" message.
 constexpr size_t kUnreadableShown = 5;
+constexpr size_t kRefusedShown = 5;
+// Longer words of the converter are cut for the message box.
+constexpr qsizetype kReasonShownMax = 300;
+
+QString ReasonShown(const std::string& reason) {
+    QString text = QString::fromLocal8Bit(reason);
+    if (text.size() > kReasonShownMax) text = text.left(kReasonShownMax) + QStringLiteral("...");
+    return text;
+}
 
 std::string Translated(const char* text) { return QCoreApplication::translate("TFMain", text).toStdString(); }
 
@@ -51,7 +61,8 @@ void BuildOpenFilter(std::string& filter) {
 
 AddOutcome TFMain::AddVideoFile(const std::string& path) {
     AddingProgress(path);
-    AddOutcome outcome = ::AddVideoFile(store_, settings_, converterPath_, path);
+    std::string reason;
+    AddOutcome outcome = ::AddVideoFile(store_, settings_, converterPath_, path, &reason);
     const QString shown = QString::fromStdString(path);
     switch (outcome) {
     case AddOutcome::Added: {
@@ -63,14 +74,19 @@ AddOutcome TFMain::AddVideoFile(const std::string& path) {
         LVBook->lvdGoto(JobCount(store_) - 1);
         break;
     }
-    case AddOutcome::InvalidVideo:
-        AppMessageBox(this, 0, Title(), tr("%1 Invalid video").arg(shown));
+    case AddOutcome::InvalidVideo: {
+        QString text = tr("%1 Invalid video").arg(shown);
+        // The converter's own words, when it gave any.
+        if (!reason.empty()) text += QStringLiteral("\n") + ReasonShown(reason);
+        AppMessageBox(this, 0, Title(), text);
         break;
+    }
     case AddOutcome::PathTooLong:
         AppMessageBox(this, 64, Title(), tr("This path is too long to be used:\n%1").arg(shown));
         break;
     case AddOutcome::Refused:
         ++refusedInBatch_;
+        if (refusedFiles_.size() < kRefusedShown) refusedFiles_.emplace_back(path, reason);
         break;
     }
     return outcome;
@@ -89,6 +105,7 @@ void TFMain::BeginAdding() {
     adding_ = true;
     addedInBatch_ = 0;
     refusedInBatch_ = 0;
+    refusedFiles_.clear();
     unreadableFolders_.clear();
     // A worker of the last run may still be a few steps from its end, and
     // the oldest entries can be dropped when the list is full.
@@ -99,12 +116,20 @@ void TFMain::EndAdding() {
     statusBar()->clearMessage();
     adding_ = false;
     if (refusedInBatch_ > 0) {
+        QString list;
+        for (const auto& [file, reason] : refusedFiles_) {
+            list += QStringLiteral("\n") + QString::fromStdString(file);
+            if (!reason.empty()) list += QStringLiteral("\n    ") + ReasonShown(reason);
+        }
+        const int more = refusedInBatch_ - static_cast<int>(refusedFiles_.size());
+        if (more > 0) list += QStringLiteral("\n") + tr("and %1 more").arg(more);
         AppMessageBox(this, 64, Title(),
-                      tr("%1 file(s) could not be examined and were not added.\n\n"
-                         "Is the converter program missing or damaged?\n%2")
+                      tr("%1 file(s) could not be examined and were not added:%2\n\n"
+                         "Is the converter program missing or damaged?\n%3")
                           .arg(refusedInBatch_)
-                          .arg(QString::fromStdString(converterPath_)));
+                          .arg(list, QString::fromStdString(converterPath_)));
     }
+    refusedFiles_.clear();
     if (!unreadableFolders_.empty()) {
         QString list;
         for (size_t i = 0; i < unreadableFolders_.size() && i < kUnreadableShown; ++i)

@@ -203,8 +203,10 @@ void TFMain::ConnectCommands() {
 
     connect(LVBook, &QAbstractItemView::doubleClicked, this, &TFMain::PlayVideo);
     connect(LVBook, &QWidget::customContextMenuRequested, this, &TFMain::LVBookContextMenu);
-    for (QMenu* menu : {File1, Options1, Help1, PopupMenu1})
+    for (QMenu* menu : {File1, Options1, Help1, PopupMenu1}) {
         connect(menu, &QMenu::aboutToShow, this, &TFMain::UpdateCommandStates);
+        menu->installEventFilter(this); // F1 while it is open
+    }
     // After any command the enabling may have changed.
     for (QAction* a : findChildren<QAction*>())
         connect(a, &QAction::triggered, this, &TFMain::UpdateCommandStates, Qt::QueuedConnection);

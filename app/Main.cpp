@@ -22,6 +22,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "app/paths.h"
 #include "converter/progress.h"
 #include "jobs/job.h"
@@ -74,7 +76,9 @@ TFMain::TFMain(const TFMainSetup& setup, QWidget* parent) : QMainWindow(parent) 
     }
     defaultDestFolder_ = setup.defaultDestFolder.empty() ? DefaultDestFolder() : setup.defaultDestFolder;
     arguments_ = setup.arguments;
-    desktopSession_ = setup.desktopSession;
+    updateCheck_ = setup.updateCheck;
+    tipAtStart_ = setup.tipAtStart;
+    powerOff_ = setup.powerOff;
     settingsDialog = [this](AppSettings& s, const QString& caption) { return ShowSettingsDialog(s, caption, this); };
 
     progressHideTimer_.setSingleShot(true);
@@ -210,7 +214,8 @@ void TFMain::BuildSettingsPanel() {
     CBVideoFor->setObjectName(QStringLiteral("CBVideoFor"));
     CBVideoFor->setMaxVisibleItems(30);
     CBVideoFor->setMinimumWidth(221);
-    CBVideoFor->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // Wide enough for the longest profile name; the folder takes what is left.
+    CBVideoFor->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     BVideoOptions = new QPushButton(QStringLiteral(">>"), PanelSettings);
     BVideoOptions->setObjectName(QStringLiteral("BVideoOptions"));
     BVideoOptions->setToolTip(tr("Settings of the video format"));
@@ -228,8 +233,7 @@ void TFMain::BuildSettingsPanel() {
     grid->setColumnMinimumWidth(2, 6);
     grid->addWidget(CBVideoFor, 1, 3);
     grid->addWidget(BVideoOptions, 1, 4);
-    grid->setColumnStretch(0, 3);
-    grid->setColumnStretch(3, 2);
+    grid->setColumnStretch(0, 1);
     Panel1->layout()->addWidget(PanelSettings);
 }
 
@@ -390,7 +394,7 @@ void TFMain::FormCreate() {
         settings_.destFolder = defaultDestFolder_;
         CreateFolderTree(settings_.destFolder);
     }
-    if (desktopSession_) CheckForUpdate();
+    if (updateCheck_) CheckForUpdate();
     ShowSettingsInWindow();
     SetToolbarVisible(settings_.showToolbar != 0);
     SetSettingsPanelVisible(settings_.showSettingsPanel != 0);
@@ -428,14 +432,14 @@ void TFMain::FormActivate() {
     int count = JobCount(store_);
     if (count > 0) LVBook->lvdGoto(count - 1);
     ShowJobCount();
-    if (settings_.showTipAtStart && desktopSession_) ShowTipOfTheDay();
+    if (settings_.showTipAtStart && tipAtStart_) ShowTipOfTheDay();
     if (!arguments_.empty()) AddCommandLineFiles(arguments_);
 }
 
 // ---------------------------------------------------------------- shut-down
 
 bool TFMain::FormCloseQuery() {
-    if (Closing) return true;
+    if (Closing || closeWithoutAsking_) return true;
     int n = CountLiveWorkers();
     if (n <= 0) return true;
     QString question = n == 1 ? tr("A conversion is still running.\n\nStop it and quit Movenna?")
@@ -456,12 +460,29 @@ void TFMain::closeEvent(QCloseEvent* event) {
     }
     FormDestroy();
     event->accept();
+    // Told to stop: nothing else of the program may keep it running.
+    if (closeWithoutAsking_) QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TFMain::CloseWithoutAsking() {
+    closeWithoutAsking_ = true;
+    // A dialog or menu over the window is answered as cancelled; its caller
+    // returns before the window closes. Bounded: a box may refuse to close.
+    for (int i = 0; i < 16; ++i) {
+        QWidget* open = QApplication::activePopupWidget();
+        if (open == nullptr) open = QApplication::activeModalWidget();
+        if (open == nullptr || open == this) break;
+        open->close();
+    }
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TFMain::FormDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
     Closing = true;
+    // Read now: releasing the scheduler below clears it.
+    const bool powerOffNow = ShutdownPending && powerOff_;
     CloseHelp();
 
     // Workers still converting are asked to stop and waited for, so that no
@@ -508,11 +529,17 @@ void TFMain::FormDestroy() {
     ProgressClose();
     ProgressBar->hide();
     setAcceptDrops(false);
-    if (ShutdownPending && desktopSession_) RequestPowerOff();
+    if (powerOffNow) RequestPowerOff();
 }
 
 void TFMain::ReportSaveFailures(bool settingsFailed, bool historyFailed) {
     if (!settingsFailed && !historyFailed) return;
+    if (closeWithoutAsking_) {
+        // The session is ending: a message box would hold it up.
+        if (settingsFailed) std::fprintf(stderr, "movenna: the settings could not be saved to %s\n", settingsPath_.c_str());
+        if (historyFailed) std::fprintf(stderr, "movenna: the history could not be saved to %s\n", historyPath_.c_str());
+        return;
+    }
     QString text;
     if (settingsFailed)
         text += tr("Your settings could not be saved to\n%1\n\nThe changes made in this session are lost.")
@@ -685,13 +712,11 @@ void TFMain::RunStarting() {
     ProgressBar->show();
     BSelectDir->setEnabled(false);
     CBVideoFor->setEnabled(false);
-    Settings1->setEnabled(false);
 }
 
 void TFMain::RunEnded() {
     BSelectDir->setEnabled(true);
     CBVideoFor->setEnabled(true);
-    Settings1->setEnabled(true);
 }
 
 void TFMain::JobsRequeued() {
@@ -706,6 +731,19 @@ int TFMain::FocusedJob() { return LVBook->lvdIndexFocused(); }
 // ---------------------------------------------------------------- keys and events
 
 bool TFMain::eventFilter(QObject* watched, QEvent* event) {
+    // An open menu takes the keys before any window shortcut: F1 there
+    // closes it and opens the help.
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1 &&
+        qobject_cast<QMenu*>(watched) != nullptr) {
+        for (int i = 0; i < 8; ++i) {
+            QWidget* popup = QApplication::activePopupWidget();
+            if (popup == nullptr) break;
+            popup->close();
+        }
+        static_cast<QMenu*>(watched)->close();
+        QMetaObject::invokeMethod(this, &TFMain::ShowHelpIndex, Qt::QueuedConnection);
+        return true;
+    }
     if (watched == LVBook && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         constexpr auto kAll = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/adding.h"
@@ -43,10 +44,13 @@ struct TFMainSetup {
     std::string dataFolder;         // folder of settings.dat and history.dat
     std::string defaultDestFolder;  // used when destFolder is empty or gone
     std::vector<std::string> arguments;  // files and folders to add at the first activation
-    // A real desktop session: the update check and the tip at start-up, and a
-    // real power off. Tests leave it off so they never reach the network or
-    // the machine's power.
-    bool desktopSession = false;
+    // What a real desktop session does besides the window; tests leave these
+    // off so that they never reach the network, wait on a start-up dialog or
+    // touch the machine's power (or replace the power-off backend first).
+    bool updateCheck = false;  // look for a newer version at start-up
+    bool tipAtStart = false;   // the tip of the day, when the settings ask for it
+    bool powerOff = false;     // power off after a run that asked for it
+
 };
 
 // The commands whose enabling follows the focused entry and the busy state.
@@ -127,6 +131,11 @@ public:
     bool AddVideosByDialog() override;
     int FocusedJob() override;
     void CloseMainWindow() override;
+
+    // The session ends or the program was told to stop: closes the open
+    // dialogs and menus (as cancelled) and then the window, without the
+    // question about running conversions; the clean-up is the usual one.
+    void CloseWithoutAsking();
 
     // Hooks for the parts that live in their own units (tip, help, about,
     // home page, update check, power off); see Hooks.cpp.
@@ -250,7 +259,11 @@ private:
     std::string historyPath_;
     std::string defaultDestFolder_;
     std::vector<std::string> arguments_;
-    bool desktopSession_ = false;
+    bool updateCheck_ = false;
+    bool tipAtStart_ = false;
+    bool powerOff_ = false;
+    // Closing because the session ends or the program was told to stop.
+    bool closeWithoutAsking_ = false;
 
     AppSettings settings_;
     JobStore* store_ = nullptr;
@@ -265,6 +278,8 @@ private:
     bool closeAfterAdding_ = false;
     int addedInBatch_ = 0;
     int refusedInBatch_ = 0;
+    // The first refused files of the batch, each with the converter's words.
+    std::vector<std::pair<std::string, std::string>> refusedFiles_;
     std::vector<std::string> unreadableFolders_;
 
     // Hides the full progress bar a moment after the end of a run.
@@ -273,3 +288,9 @@ private:
 
 // The one main window, or nullptr.
 extern TFMain* FMain;
+
+// Has SIGTERM, SIGHUP and SIGINT close window through CloseWithoutAsking
+// once the event loop runs; a second signal of the same kind then ends the
+// program at once. With nullptr the signals are only caught, to be handed to
+// the window given by a later call. false when they could not be caught.
+bool InstallQuitSignals(TFMain* window);

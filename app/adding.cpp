@@ -101,14 +101,16 @@ void ScanFolderForVideos(const std::string& folder,
 }
 
 AddOutcome AddVideoFile(JobStore* store, const AppSettings& settings,
-                        const std::string& converterPath, const std::string& path) {
+                        const std::string& converterPath, const std::string& path,
+                        std::string* reason) {
+    if (reason) reason->clear();
     if (path.size() > static_cast<size_t>(kPathMaxLen)) return AddOutcome::PathTooLong;
     ConversionJob* job = JobCreate(path);
     job->origin = 1;
     job->profileId = settings.profileId;
     job->status = Ready;
     job->sourceSize = FileSize64(path.c_str());
-    ProbeResult probe = ConverterProbe(converterPath, path, *job);
+    ProbeResult probe = ConverterProbe(converterPath, path, *job, reason);
     if (probe != ProbeResult::Accepted) {
         JobFree(job);
         return probe == ProbeResult::Invalid ? AddOutcome::InvalidVideo : AddOutcome::Refused;

@@ -39,6 +39,9 @@ enum class AddOutcome {
 };
 
 // Probes path with the converter and appends a Ready job with the current
-// profile on success (dropping the oldest entries beyond the limit).
+// profile on success (dropping the oldest entries beyond the limit). With
+// reason, the converter's own words on a refusal are kept there (maybe "")
+// instead of going to stderr.
 AddOutcome AddVideoFile(JobStore* store, const AppSettings& settings,
-                        const std::string& converterPath, const std::string& path);
+                        const std::string& converterPath, const std::string& path,
+                        std::string* reason = nullptr);

@@ -11,10 +11,15 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Movenna"));
     QApplication::setApplicationVersion(QStringLiteral(MOVENNA_VERSION));
     TFMainSetup setup;
-    setup.desktopSession = true;
+    setup.updateCheck = true;
+    setup.tipAtStart = true;
+    setup.powerOff = true;
     for (int i = 1; i < argc; ++i) setup.arguments.emplace_back(argv[i]);
+    // Caught from here on, handled once the window exists.
+    InstallQuitSignals(nullptr);
     try {
         TFMain window(setup);
+        InstallQuitSignals(&window);
         window.show();
         return app.exec();
     } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <unistd.h>
 
 #include "converter/cmdline.h"
@@ -36,11 +37,11 @@ int ConverterRun(const std::string& converterPath, const std::string& sourcePath
 namespace {
 
 ProbeResult ProbeWithSlot(const std::string& converterPath, const std::string& sourcePath,
-                          ConversionJob& job) {
+                          ConversionJob& job, std::string* errorText) {
     CommandLine cmd;
     if (!CmdBuildProbe(cmd, converterPath, sourcePath, job)) return ProbeResult::Failed;
     int exitCode = 0;
-    if (!ProcessRunPolled(cmd, &exitCode, kProbePollMs, nullptr, nullptr))
+    if (!ProcessRunPolled(cmd, &exitCode, kProbePollMs, nullptr, nullptr, errorText))
         return ProbeResult::Failed;
     if (exitCode == kConverterExitInvalidSource) return ProbeResult::Invalid;
     // A crashed converter measured nothing: the cleared slot's 0 is no duration.
@@ -56,15 +57,18 @@ ProbeResult ProbeWithSlot(const std::string& converterPath, const std::string& s
 } // namespace
 
 ProbeResult ConverterProbe(const std::string& converterPath, const std::string& sourcePath,
-                           ConversionJob& job) {
+                           ConversionJob& job, std::string* reason) {
+    if (reason) reason->clear();
     job.progressSlot = ProgressAllocSlot();
     // Without a slot the duration could not be read back: no run at all.
     if (job.progressSlot < 0) {
         job.progressSlot = -1;
         return ProbeResult::Failed;
     }
-    ProbeResult result = ProbeWithSlot(converterPath, sourcePath, job);
+    std::string errorText;
+    ProbeResult result = ProbeWithSlot(converterPath, sourcePath, job, reason ? &errorText : nullptr);
     ProgressReleaseSlot(job.progressSlot);
     job.progressSlot = -1;
+    if (reason && result != ProbeResult::Accepted) *reason = LastMeaningfulLine(errorText);
     return result;
 }

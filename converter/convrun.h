@@ -41,6 +41,8 @@ enum class ProbeResult {
 
 // Measures a source through the converter's probe command. Takes a progress
 // slot for the run (job.progressSlot) and gives it back in every case
-// (progressSlot is -1 afterwards).
+// (progressSlot is -1 afterwards). With reason, the converter's stderr is
+// kept instead of passed on, and reason receives its last line that says
+// something when the result is not Accepted ("" otherwise).
 ProbeResult ConverterProbe(const std::string& converterPath, const std::string& sourcePath,
-                           ConversionJob& job);
+                           ConversionJob& job, std::string* reason = nullptr);

@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -20,7 +21,8 @@ namespace {
 
 class SpawnSetup {
 public:
-    SpawnSetup() {
+    // errorFd >= 0: the child's stderr goes there instead of ours.
+    explicit SpawnSetup(int errorFd = -1) {
         ok_ = posix_spawn_file_actions_init(&actions_) == 0;
         if (!ok_) return;
         if (posix_spawnattr_init(&attr_) != 0) {
@@ -32,6 +34,7 @@ public:
         // errors still reach our stderr. Nothing else of ours leaks into it.
         ok_ = posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0) == 0 &&
               posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0) == 0 &&
+              (errorFd < 0 || posix_spawn_file_actions_adddup2(&actions_, errorFd, 2) == 0) &&
               posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
         // A worker thread may have signals blocked or ignored (SIGPIPE under
         // libcurl); the child starts with the defaults.
@@ -117,27 +120,99 @@ int WaitBlocking(pid_t pid) {
     return DecodeStatus(status);
 }
 
-// Waits up to ms for the child; true when it has ended (or the wait broke).
-bool WaitSlicePidfd(int pidfd, int ms) {
+// The read end of the pipe that receives a child's stderr, kept as a
+// bounded tail. Reads never block: the wait loop stays on time.
+class ErrorPipe {
+public:
+    ErrorPipe() = default;
+    ~ErrorPipe() { CloseBoth(); }
+    ErrorPipe(const ErrorPipe&) = delete;
+    ErrorPipe& operator=(const ErrorPipe&) = delete;
+
+    bool Open() {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return false;
+        // Only our end: the child's stderr must keep blocking writes.
+        if (fcntl(fds[0], F_SETFL, O_NONBLOCK) != 0) {
+            close(fds[0]);
+            close(fds[1]);
+            return false;
+        }
+        read_ = fds[0];
+        write_ = fds[1];
+        return true;
+    }
+    int writeEnd() const { return write_; }
+    // Once the child has its copy; our copy would keep the pipe from ending.
+    void CloseWriteEnd() {
+        if (write_ >= 0) close(write_);
+        write_ = -1;
+    }
+    // -1 once the pipe has ended.
+    int readEnd() const { return read_; }
+
+    // Takes what is waiting, without blocking.
+    void Drain() {
+        char buf[4096];
+        while (read_ >= 0) {
+            ssize_t n = read(read_, buf, sizeof buf);
+            if (n > 0) {
+                text_.append(buf, static_cast<size_t>(n));
+                if (text_.size() > 2 * kErrorTextMax) text_.erase(0, text_.size() - kErrorTextMax);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                close(read_);
+                read_ = -1;
+            }
+            return;
+        }
+    }
+    std::string Take() {
+        if (text_.size() > kErrorTextMax) text_.erase(0, text_.size() - kErrorTextMax);
+        return std::move(text_);
+    }
+
+private:
+    void CloseBoth() {
+        CloseWriteEnd();
+        if (read_ >= 0) close(read_);
+        read_ = -1;
+    }
+    int read_ = -1;
+    int write_ = -1;
+    std::string text_;
+};
+
+// Waits up to ms for the child, reading its stderr meanwhile; true when it
+// has ended (or the wait broke).
+bool WaitSlicePidfd(int pidfd, int ms, ErrorPipe* errors) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         int timeout = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-        pollfd p{.fd = pidfd, .events = POLLIN, .revents = 0};
-        int r = poll(&p, 1, timeout);
-        if (r > 0) return true;
+        pollfd p[2] = {{.fd = pidfd, .events = POLLIN, .revents = 0},
+                       {.fd = errors ? errors->readEnd() : -1, .events = POLLIN, .revents = 0}};
+        int r = poll(p, 2, timeout);
+        if (r < 0) {
+            if (errno != EINTR) return true;
+            continue;
+        }
+        if (p[1].revents != 0) errors->Drain();
+        if (p[0].revents != 0) return true;
         if (r == 0) return false;
-        if (errno != EINTR) return true;
     }
 }
 
 // Without pidfds (old kernels): look every few milliseconds so that a short
 // process is still seen soon after it ends. *status is set when reaped.
-bool WaitSliceNoHang(pid_t pid, int ms, int* status, bool* reaped) {
+bool WaitSliceNoHang(pid_t pid, int ms, int* status, bool* reaped, ErrorPipe* errors) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
+        if (errors) errors->Drain();
         pid_t r = waitpid(pid, status, WNOHANG);
         if (r == pid) {
             *reaped = true;
@@ -153,26 +228,53 @@ bool WaitSliceNoHang(pid_t pid, int ms, int* status, bool* reaped) {
 
 } // namespace
 
+std::string LastMeaningfulLine(const std::string& text) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+    size_t end = text.size();
+    while (end > 0) {
+        while (end > 0 && blank(text[end - 1])) --end;
+        if (end == 0) break;
+        size_t begin = text.rfind('\n', end - 1);
+        begin = begin == std::string::npos ? 0 : begin + 1;
+        while (begin < end && blank(text[begin])) ++begin;
+        if (begin < end) return text.substr(begin, end - begin);
+        end = begin;
+    }
+    return {};
+}
+
 int ProcessRunPolled(const CommandLine& cmd, int* exitCode, int intervalMs,
-                     ProcessCallback callback, void* data) {
+                     ProcessCallback callback, void* data, std::string* errorText) {
+    if (errorText) errorText->clear();
+    ErrorPipe errors;
+    // Without a pipe the child's messages still reach our own stderr.
+    const bool capture = errorText != nullptr && errors.Open();
     pid_t pid = 0;
     {
-        SpawnSetup setup;
+        SpawnSetup setup(capture ? errors.writeEnd() : -1);
         if (!setup.Spawn(cmd, &pid)) return 0;
     }
+    errors.CloseWriteEnd();
+    ErrorPipe* reading = capture ? &errors : nullptr;
     // A zero or negative interval would spin; one millisecond is the least.
     const int slice = intervalMs > 0 ? intervalMs : 1;
     FdGuard pidfd(PidfdOpen(pid));
     int status = 0;
     bool reaped = false;
     for (;;) {
-        bool ended = pidfd.get() >= 0 ? WaitSlicePidfd(pidfd.get(), slice)
-                                      : WaitSliceNoHang(pid, slice, &status, &reaped);
+        bool ended = pidfd.get() >= 0 ? WaitSlicePidfd(pidfd.get(), slice, reading)
+                                      : WaitSliceNoHang(pid, slice, &status, &reaped, reading);
         if (callback) callback(data);
         if (ended) break;
     }
     int code = reaped ? DecodeStatus(status) : WaitBlocking(pid);
     if (exitCode) *exitCode = code;
+    // What the child wrote before it ended is in the pipe now; a program it
+    // started may still hold the pipe open, so this does not wait for its end.
+    if (capture) {
+        errors.Drain();
+        *errorText = errors.Take();
+    }
     return 1;
 }
 

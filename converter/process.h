@@ -2,6 +2,9 @@
 // internal player (not waited for).
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include "converter/cmdline.h"
 
 // Called after every wait slice with the caller's data.
@@ -18,9 +21,16 @@ constexpr int kExitBySignal = -1000;
 // 8-bit value, so exit(-25) gives -25); returns 0 when it could not be
 // started (missing, not executable, exec failed), *exitCode untouched.
 // The child gets stdin and stdout on /dev/null, the parent's stderr, and no
-// other descriptor.
+// other descriptor. With errorText, its stderr goes to a pipe instead and
+// errorText receives what it wrote (the last kErrorTextMax bytes).
 int ProcessRunPolled(const CommandLine& cmd, int* exitCode, int intervalMs,
-                     ProcessCallback callback, void* data);
+                     ProcessCallback callback, void* data, std::string* errorText = nullptr);
+
+// What ProcessRunPolled keeps of a child's stderr: its end, where the reason is.
+constexpr size_t kErrorTextMax = 8192;
+
+// The last line of text that holds more than white space, trimmed; "".
+std::string LastMeaningfulLine(const std::string& text);
 
 // Starts cmd.argv and returns at once: 1 when started, 0 otherwise. The
 // child is reaped in the background when it ends.

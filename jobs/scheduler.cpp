@@ -329,9 +329,26 @@ void ConvertJob(ConversionJob* job) {
         JobLockGuard lock;
         folder = gLive->destFolder;
         snapshot = gSnapshot;
+        // A retried job still names the file of its stopped run: it is
+        // replaced now, so delete it instead of forgetting it on disk.
+        if (!job->outputPath.empty()) {
+            DeletePartialOutput(gStore, *job);
+            job->outputPath.clear();
+        }
     }
     SetConverting(job);
     RunOnGuiThread(ShowJobProgressOnGui, job);
+
+    // Stopped while its row was being drawn: no converter is started, and
+    // the job stays Cancelled with no output.
+    if (job->stopRequested) {
+        {
+            JobLockGuard lock;
+            job->outputPath.clear();
+        }
+        RunOnGuiThread(ShowJobProgressOnGui, job);
+        return;
+    }
 
     // The destination may have been removed since the run started.
     int suffix = -1;
@@ -352,13 +369,15 @@ void ConvertJob(ConversionJob* job) {
         JobLockGuard lock;
         gSnapshot.frameRate = snapshot.frameRate;
     }
-    // A stopped job is Cancelled however its converter ended: the user asked
-    // for it, and a converter stopped before it wrote anything fails. A
-    // failed run has already lost its partial output.
-    if (job->stopRequested) {
-        job->status = Cancelled;
-    } else if (result != 0) {
+    // A failed run is an error even when the user stopped it: a converter
+    // that could not finish its file on the stop must not look like a clean
+    // stop (the failed run has already lost its partial output). A stop that
+    // ended with a finished file is Cancelled; that file stays until the
+    // clean-up.
+    if (result != 0) {
         job->status = ConvertError;
+    } else if (job->stopRequested) {
+        job->status = Cancelled;
     } else {
         job->outputSize = FileSize64(job->outputPath.c_str());
         job->status = Done;

@@ -10,11 +10,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
+#include "ui/Help.h"
 #include "ui/Shell.h"
 
 namespace {
@@ -85,6 +87,7 @@ void TFOptions::buildForm()
     setObjectName(QStringLiteral("FOptions"));
     setWindowTitle(tr("Settings"));
     setProperty("helpContext", kHelpContext);
+    InstallHelpKey(this, kHelpContext);
 
     auto name = [](QObject* object, const char* objectName) { object->setObjectName(QLatin1String(objectName)); };
     auto combo = [&](QComboBox*& box, const char* objectName, QWidget* owner) {
@@ -149,11 +152,6 @@ void TFOptions::buildForm()
     combo(CBVideoBitrate, "CBVideoBitrate", GroupVideo);
     combo(CBVFrameRate, "CBVFrameRate", GroupVideo);
     combo(CBVCodec, "CBVCodec", GroupVideo);
-    // An audio-only profile hides the group; keeping its room stops the
-    // dialog from changing size under the mouse.
-    QSizePolicy keepRoom = GroupVideo->sizePolicy();
-    keepRoom.setRetainSizeWhenHidden(true);
-    GroupVideo->setSizePolicy(keepRoom);
 
     GroupBox2 = new QGroupBox(tr("Audio"), TabSheet1);
     name(GroupBox2, "GroupBox2");
@@ -418,9 +416,16 @@ void TFOptions::BDefaultClick()
         CBDisableAudio->setEnabled(false);
         if (p.editable)
             setAudioListsEnabled(true);
+        // The Audio group takes the whole row, as wide as both groups: the
+        // dialog keeps its size and no empty half is left.
+        const int spacing = std::max(0, TabSheet1->style()->layoutSpacing(
+                                               QSizePolicy::GroupBox, QSizePolicy::GroupBox, Qt::Horizontal));
+        const int row = GroupVideo->sizeHint().width() + spacing + GroupBox2->sizeHint().width();
         GroupVideo->setVisible(false);
         CBDisableAudio->setVisible(false);
+        GroupBox2->setMinimumWidth(row);
     } else {
+        GroupBox2->setMinimumWidth(0);
         CBDisableVideo->setChecked(false);
         CBDisableAudio->setChecked(false);
         CBDisableVideo->setEnabled(true);

@@ -356,10 +356,14 @@ bool SettingsSave(const AppSettings& settings, const std::string& path) {
     });
 }
 
-bool HistoryLoad(JobStore* store, const std::string& path) {
-    if (store == nullptr || store->list == nullptr) return false;
+HistoryReadResult HistoryRead(JobStore* store, const std::string& path) {
+    if (store == nullptr || store->list == nullptr) {
+        errno = EINVAL;
+        return HistoryReadResult::Unreadable;
+    }
     BinFile* file = BinFileOpen(path.c_str(), 0);
-    if (file == nullptr) return false;
+    if (file == nullptr)
+        return errno == ENOENT ? HistoryReadResult::Missing : HistoryReadResult::Unreadable;
 
     const int64_t start = BinFileTell(file);
     int version = 0;
@@ -372,9 +376,7 @@ bool HistoryLoad(JobStore* store, const std::string& path) {
     }
     if (version == 0) {
         BinFileClose(file);
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) KeepDamagedCopy(path);
-        return false;
+        return HistoryReadResult::Foreign;
     }
 
     bool whole = true;
@@ -407,8 +409,19 @@ bool HistoryLoad(JobStore* store, const std::string& path) {
 
     JobStoreTrim(store);
     JobStoreRenumber(store);
-    if (!whole) KeepDamagedCopy(path);
-    return true;
+    return whole ? HistoryReadResult::Whole : HistoryReadResult::Damaged;
+}
+
+bool HistoryLoad(JobStore* store, const std::string& path) {
+    const HistoryReadResult result = HistoryRead(store, path);
+    // A foreign file is kept aside too: the next save would replace it.
+    bool damaged = result == HistoryReadResult::Damaged;
+    if (result == HistoryReadResult::Foreign) {
+        struct stat st {};
+        damaged = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    }
+    if (damaged) KeepDamagedCopy(path);
+    return result == HistoryReadResult::Whole || result == HistoryReadResult::Damaged;
 }
 
 bool HistorySave(JobStore* store, const std::string& path) {

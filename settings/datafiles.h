@@ -29,6 +29,13 @@ bool SettingsSave(const AppSettings& settings, const std::string& path);
 // whole (cut short, foreign, trailing bytes) is first copied to
 // path + kDamagedSuffix (or ".1", ".2", ... after it; never overwritten).
 bool HistoryLoad(JobStore* store, const std::string& path);
+// How far a history file could be read.
+enum class HistoryReadResult { Missing, Whole, Damaged, Foreign, Unreadable };
+// Reads as HistoryLoad does but writes nothing, not even the damaged copy.
+// Missing: no file (the store is left empty). Damaged: the entries read
+// whole were kept. Foreign: opened, but not a history file (empty, or
+// another signature). Unreadable: could not be opened (errno tells why).
+HistoryReadResult HistoryRead(JobStore* store, const std::string& path);
 // Always writes version 2; atomic like SettingsSave.
 bool HistorySave(JobStore* store, const std::string& path);
 // The JobStore's element callbacks. The writer turns a Pending job into

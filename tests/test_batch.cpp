@@ -49,6 +49,7 @@ struct Launch {
     std::vector<std::string> args;
     std::string cwd;
     bool asNobody = false; // root reads every folder: drop to an ordinary user
+    bool ownGroup = false;  // a process group of its own, as a terminal's job
 };
 
 class BatchTest : public ::testing::Test {
@@ -101,6 +102,7 @@ protected:
             dup2(e, 2);
             if (!launch.cwd.empty() && chdir(launch.cwd.c_str()) != 0) _exit(120);
             if (launch.asNobody && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(121);
+            if (launch.ownGroup && setpgid(0, 0) != 0) _exit(123);
             std::vector<char*> argv;
             std::string program = BatchPath();
             argv.push_back(program.data());
@@ -121,7 +123,7 @@ protected:
         if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
         return WEXITSTATUS(status);
     }
-    int Run(const std::vector<std::string>& args) { return Wait(Start({args, "", false})); }
+    int Run(const std::vector<std::string>& args) { return Wait(Start({args, "", false, false})); }
     int Run(const Launch& launch) { return Wait(Start(launch)); }
 
     // The sources the fake was asked to probe (the run's -i arguments, once each).
@@ -266,10 +268,48 @@ TEST_F(BatchTest, PrintsTheHistoryAsTabSeparatedRows) {
     EXPECT_EQ(Lines(out_), expected);
     EXPECT_EQ(expected[0], "/videos/clip 0.avi\t01:02:05\tclip 0 (.mp4)\tOK     (5.00 MB)");
     EXPECT_EQ(fs::last_write_time(path), before);
-    // Without a history file: said so, status 1.
+    // Without a history file: an empty list.
     fs::remove(path);
-    EXPECT_EQ(Run({"--history", "--data-dir", data_}), 1);
-    EXPECT_NE(err_.find(path), std::string::npos) << err_;
+    EXPECT_EQ(Run({"--history", "--data-dir", data_}), 0);
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(err_, "");
+}
+
+TEST_F(BatchTest, DamagedHistoryIsShownAsFarAsItGoesAndLeftAlone) {
+    JobStore* store = JobStoreCreate();
+    for (const char* name : {"/videos/a.avi", "/videos/b.avi"}) JobStoreAppend(store, JobCreate(name));
+    std::string path = data_ + "/" + kHistoryFileName;
+    ASSERT_TRUE(HistorySave(store, path));
+    JobStoreRelease(store);
+    std::string whole = ReadText(path);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"cut inside the second entry", whole.substr(0, whole.size() - 3), "/videos/a.avi"},
+        {"not a history file", "something else entirely", ""},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
+        EXPECT_EQ(Run({"--history", "--data-dir", data_}), 1);
+        std::vector<std::string> lines = Lines(out_);
+        if (c.shown.empty()) {
+            EXPECT_TRUE(lines.empty()) << out_;
+        } else {
+            ASSERT_EQ(lines.size(), 1u) << out_;
+            EXPECT_EQ(lines[0].substr(0, lines[0].find('\t')), c.shown);
+        }
+        EXPECT_NE(err_.find(path), std::string::npos) << err_;
+        // Read only: no copy kept aside, the file as it was.
+        std::vector<std::string> files;
+        for (const auto& e : fs::directory_iterator(data_)) files.push_back(e.path().filename().string());
+        EXPECT_EQ(files, (std::vector<std::string>{kHistoryFileName}));
+        EXPECT_EQ(ReadText(path), c.bytes);
+    }
 }
 
 TEST_F(BatchTest, InvalidVideoIsReportedAndCounts) {
@@ -313,7 +353,7 @@ TEST_F(BatchTest, UnreadableFolderIsReportedOnce) {
     Source("tree/ok.avi");
     Source("tree/locked/hidden.avi");
     fs::permissions(src_ + "/tree/locked", fs::perms::none);
-    Launch launch{Args({src_ + "/tree"}), "", geteuid() == 0};
+    Launch launch{Args({src_ + "/tree"}), "", geteuid() == 0, false};
     if (launch.asNobody) {
         // The unprivileged run must reach everything else.
         for (const std::string& d : {dir_, src_, src_ + "/tree", dest_, data_})
@@ -345,7 +385,7 @@ TEST_F(BatchTest, HostileNamesWork) {
         relative.push_back(n);
     }
     // Relative names from the source folder, after "--" so "-dash" is no option.
-    ASSERT_EQ(Run(Launch{Args(relative), src_, false}), 0) << err_;
+    ASSERT_EQ(Run(Launch{Args(relative), src_, false, false}), 0) << err_;
     std::vector<std::string> expected;
     for (const std::string& n : names) expected.push_back(n.substr(0, n.size() - 4) + ".mp4");
     std::sort(expected.begin(), expected.end());
@@ -357,36 +397,134 @@ TEST_F(BatchTest, HostileNamesWork) {
     EXPECT_EQ(probed, given);
 }
 
-TEST_F(BatchTest, InterruptStopsEveryJobThroughItsSlot) {
-    std::vector<std::string> sources;
-    for (int i = 0; i < 3; ++i) sources.push_back(Source("long " + std::to_string(i) + ".avi"));
-    // Three probes, then conversions that write a finished file and wait for
-    // the stop request (exit 0 then: the file stays for the tool to delete).
+TEST_F(BatchTest, StopSignalsStopEveryJobThroughItsSlot) {
+    struct Case {
+        const char* what;
+        int signal;
+    };
+    const Case cases[] = {
+        {"Ctrl+C", SIGINT},
+        {"kill", SIGTERM},
+        {"terminal closed", SIGHUP},
+        {"Ctrl+\\", SIGQUIT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(log_);
+        fs::remove(dir_ + "/counter");
+        std::vector<std::string> sources;
+        for (int i = 0; i < 3; ++i) sources.push_back(Source("long " + std::to_string(i) + ".avi"));
+        // Three probes, then conversions that write a finished file and wait
+        // for the stop request (exit 0 then: the file stays for the tool to delete).
+        setenv("FAKE_CONVERT_COUNTER", (dir_ + "/counter").c_str(), 1);
+        setenv("FAKE_CONVERT_SCRIPT",
+               "duration:60|duration:60|duration:60|stopexit:0;output:5000;progress:20;hang", 1);
+        std::vector<std::string> args = Args({"--jobs", "2"});
+        args.insert(args.end(), sources.begin(), sources.end());
+        pid_t pid = Start({args, "", false, false});
+        // Both conversions have written their file and wait.
+        bool converting = false;
+        for (int i = 0; i < 3000 && !converting; ++i) {
+            converting = ReadFakeLog(log_).size() >= 5 && DestFiles().size() >= 2;
+            if (!converting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(converting);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        kill(pid, c.signal);
+        EXPECT_EQ(Wait(pid), 128 + c.signal) << err_;
+        // Stopped through the slot (a hang left alone ends with 99 after a
+        // minute, a signal would have shown): every converter is gone,
+        // nothing is left.
+        EXPECT_EQ(ReadFakeLog(log_).size(), 5u);
+        ExpectNoConverterLeft();
+        EXPECT_TRUE(DestFiles().empty());
+        std::vector<std::string> lines = Lines(out_);
+        ASSERT_EQ(lines.size(), 3u) << out_;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            // The output field is empty: the partial file is gone.
+            EXPECT_EQ(lines[i], "Cancelled\t" + sources[i] + "\t") << lines[i];
+        }
+        ExpectNoDataFilesWritten();
+    }
+}
+
+TEST_F(BatchTest, SecondInterruptQuitsAtOnceAndTakesTheConvertersAlong) {
+    std::string a = Source("a.avi");
+    // A converter that does not hear the stop request: the first Ctrl+C
+    // would wait for it for a minute.
+    setenv("FAKE_CONVERT_COUNTER", (dir_ + "/counter").c_str(), 1);
+    setenv("FAKE_CONVERT_SCRIPT", "duration:60|output:5000;progress:20;deaf;hang", 1);
+    pid_t pid = Start({Args({a}), "", false, false});
+    std::vector<FakeCall> calls;
+    for (int i = 0; i < 3000 && (calls.size() < 2 || DestFiles().empty()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        calls = ReadFakeLog(log_);
+    }
+    ASSERT_EQ(calls.size(), 2u);
+    kill(pid, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(pid, SIGINT);
+    EXPECT_EQ(Wait(pid), 1000 + SIGINT) << err_;
+    // The converter follows its parent; the progress channel is removed.
+    bool gone = false;
+    for (int i = 0; i < 3000 && !gone; ++i) {
+        std::ifstream cmdline("/proc/" + std::to_string(calls[1].pid) + "/cmdline");
+        std::string text;
+        std::getline(cmdline, text, '\0');
+        gone = !(cmdline.good() && text.find("fake-convert") != std::string::npos);
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(gone) << "fake-convert " << calls[1].pid << " outlived movenna-batch";
+    const std::vector<std::string>& argv = calls[1].argv;
+    auto map = std::find(argv.begin(), argv.end(), "-brmap");
+    ASSERT_NE(map, argv.end());
+    ASSERT_NE(map + 1, argv.end());
+    EXPECT_FALSE(fs::exists("/dev/shm/movenna-" + *(map + 1)));
+}
+
+TEST_F(BatchTest, InterruptWhileAddingReportsNoRefusals) {
+    std::vector<std::string> args = Args({});
+    for (int i = 0; i < 3; ++i) args.push_back(Source("clip " + std::to_string(i) + ".avi"));
+    // A probe that dies of the terminal's SIGINT, as a converter that did not
+    // leave it to the tool would.
+    setenv("FAKE_CONVERT_SCRIPT", "duration:60;sleep:2000;signal:2", 1);
+    pid_t pid = Start({args, "", false, true});
+    for (int i = 0; i < 3000 && ReadFakeLog(log_).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(ReadFakeLog(log_).empty());
+    kill(-pid, SIGINT); // the whole group, as Ctrl+C on a terminal
+    EXPECT_EQ(Wait(pid), 130) << err_;
+    EXPECT_EQ(err_.find("could not be probed"), std::string::npos) << err_;
+    EXPECT_EQ(err_.find("Invalid video"), std::string::npos) << err_;
+    EXPECT_EQ(out_, "");
+    EXPECT_TRUE(DestFiles().empty());
+}
+
+TEST_F(BatchTest, PlainProgressShowsChangesAndTenthsOnly) {
+    std::string stopped = Source("stopped.avi");
+    std::string slow = Source("slow.avi");
+    // Stopped, its converter takes a while to end (but ends well); the other
+    // reports progress in steps.
     setenv("FAKE_CONVERT_COUNTER", (dir_ + "/counter").c_str(), 1);
     setenv("FAKE_CONVERT_SCRIPT",
-           "duration:60|duration:60|duration:60|stopexit:0;output:5000;progress:20;hang", 1);
-    std::vector<std::string> args = Args({"--jobs", "2"});
-    args.insert(args.end(), sources.begin(), sources.end());
-    pid_t pid = Start({args, "", false});
-    // Both conversions have written their file and wait.
-    bool converting = false;
-    for (int i = 0; i < 3000 && !converting; ++i) {
-        converting = ReadFakeLog(log_).size() >= 5 && DestFiles().size() >= 2;
-        if (!converting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+           "duration:60|duration:60|stopexit:0;output:100;progress:20;deaf;sleep:2500|"
+           "tick:1200;progress:25,55;output:100",
+           1);
+    pid_t pid = Start({Args({"--jobs", "2", stopped, slow}), "", false, false});
+    for (int i = 0; i < 3000 && ReadFakeLog(log_).size() < 4; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(ReadFakeLog(log_).size(), 4u);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid), 128 + SIGTERM) << err_;
+    // Standard error is no terminal: plain lines, one per change.
+    EXPECT_EQ(Occurrences(err_, "Cancelled\t" + stopped + "\n"), 1u) << err_;
+    std::vector<int> tenths;
+    for (const std::string& line : Lines(err_)) {
+        if (line.rfind("Convert ", 0) != 0 || line.find("\t" + slow) == std::string::npos) continue;
+        tenths.push_back(std::atoi(line.c_str() + 8) / 10);
     }
-    ASSERT_TRUE(converting);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    kill(pid, SIGINT);
-    EXPECT_EQ(Wait(pid), 130) << err_;
-    // Stopped through the slot (a hang left alone ends with 99 after a minute,
-    // a signal would have shown): every converter is gone, nothing is left.
-    EXPECT_EQ(ReadFakeLog(log_).size(), 5u);
-    ExpectNoConverterLeft();
-    EXPECT_TRUE(DestFiles().empty());
-    std::vector<std::string> lines = Lines(out_);
-    ASSERT_EQ(lines.size(), 3u) << out_;
-    for (const std::string& line : lines) EXPECT_EQ(line.rfind("Cancelled\t", 0), 0u) << line;
-    ExpectNoDataFilesWritten();
+    ASSERT_FALSE(tenths.empty()) << err_;
+    for (size_t i = 1; i < tenths.size(); ++i) EXPECT_LT(tenths[i - 1], tenths[i]) << err_;
 }
 
 TEST_F(BatchTest, SettingsAreReadNeverWritten) {

@@ -213,6 +213,36 @@ TEST_F(ConvRunTest, ProbeReadsTheDurationOrRejects) {
     }
 }
 
+TEST_F(ConvRunTest, ProbeKeepsTheConvertersReasonForARefusal) {
+    const std::string said = "movenna-convert: " + source_ + ": not a usable video or audio file (Invalid data)";
+    const struct {
+        const char* name;
+        std::string body;
+        ProbeResult result;
+        std::string reason;
+    } cases[] = {
+        {"invalid source", "echo 'warming up' >&2\necho \"" + said + "\" >&2\necho >&2\nexit 236", ProbeResult::Invalid,
+         said},
+        {"crashed after a word", "echo 'something broke' >&2\nkill -SEGV $$", ProbeResult::Failed, "something broke"},
+        {"silent refusal", "exit 236", ProbeResult::Invalid, ""},
+    };
+    const std::string converter = dir_ + "/converter.sh";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(converter) << "#!/bin/sh\n" << c.body << "\n";
+        fs::permissions(converter, fs::perms::owner_all);
+        std::string reason = "stale";
+        EXPECT_EQ(ConverterProbe(converter, source_, job_, &reason), c.result);
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(job_.progressSlot, -1);
+    }
+    // Accepted: no reason, whatever was said.
+    Script("duration:3;exit:0");
+    std::string reason = "stale";
+    EXPECT_EQ(ConverterProbe(FakeConvertPath(), source_, job_, &reason), ProbeResult::Accepted);
+    EXPECT_EQ(reason, "");
+}
+
 TEST_F(ConvRunTest, ProbeWithoutConverterOrChannelRejectsSilently) {
     EXPECT_EQ(ConverterProbe(dir_ + "/no-such-converter", source_, job_), ProbeResult::Failed);
     EXPECT_EQ(job_.progressSlot, -1);

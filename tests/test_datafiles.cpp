@@ -573,6 +573,11 @@ TEST_F(DataFiles, HistoryDamagedFilesKeepWhatWasWholeAndACopy) {
         SCOPED_TRACE(c.what);
         fs::remove(historyPath_ + kDamagedSuffix);
         Write(historyPath_, c.bytes);
+        // Read only: the same entries, no copy made.
+        StorePtr peek(JobStoreCreate());
+        EXPECT_EQ(HistoryRead(peek.get(), historyPath_), HistoryReadResult::Damaged);
+        EXPECT_EQ(JobCount(peek.get()), c.kept);
+        EXPECT_FALSE(fs::exists(historyPath_ + kDamagedSuffix));
         StorePtr store(JobStoreCreate());
         EXPECT_TRUE(HistoryLoad(store.get(), historyPath_));
         ASSERT_EQ(JobCount(store.get()), c.kept);
@@ -580,6 +585,36 @@ TEST_F(DataFiles, HistoryDamagedFilesKeepWhatWasWholeAndACopy) {
         if (c.kept > 1) ExpectJob(JobAt(store.get(), 1), b);
         EXPECT_EQ(Read(historyPath_ + kDamagedSuffix), c.bytes);
         EXPECT_EQ(Read(historyPath_), c.bytes);
+    }
+}
+
+TEST_F(DataFiles, HistoryReadTellsWhatItFoundAndWritesNothing) {
+    Bytes whole = HistoryHeader(2, 0, 1);
+    Entry(whole, {.source = "/a.avi"}, 2);
+    enum class Make { Nothing, File, Folder };
+    struct Case {
+        const char* what;
+        Make make;
+        std::string bytes;
+        HistoryReadResult result;
+        int kept;
+    };
+    const Case cases[] = {
+        {"no file", Make::Nothing, "", HistoryReadResult::Missing, 0},
+        {"whole", Make::File, whole.data, HistoryReadResult::Whole, 1},
+        {"empty", Make::File, "", HistoryReadResult::Foreign, 0},
+        {"foreign", Make::File, "not a history file at all", HistoryReadResult::Foreign, 0},
+        {"a folder", Make::Folder, "", HistoryReadResult::Foreign, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(historyPath_);
+        if (c.make == Make::File) Write(historyPath_, c.bytes);
+        if (c.make == Make::Folder) fs::create_directory(historyPath_);
+        StorePtr store(JobStoreCreate());
+        EXPECT_EQ(HistoryRead(store.get(), historyPath_), c.result);
+        EXPECT_EQ(JobCount(store.get()), c.kept);
+        EXPECT_TRUE(Leftovers().empty());
     }
 }
 

@@ -1,5 +1,6 @@
 #include "converter/process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -215,6 +216,87 @@ TEST_F(ProcessTest, ParallelRunsEachGetTheirOwnExitCode) {
         EXPECT_EQ(started[i], 1);
         EXPECT_EQ(codes[i], i + 10);
     }
+}
+
+CommandLine Shell(const std::string& script) {
+    CommandLine cmd;
+    cmd.argv = {"/bin/sh", "-c", script};
+    return cmd;
+}
+
+TEST_F(ProcessTest, CapturedStderrKeepsWhatTheChildSaid) {
+    std::string text = "left over";
+    int code = 0;
+    ASSERT_EQ(ProcessRunPolled(Shell("echo first >&2; echo '  the reason  ' >&2; printf '\\n \\n' >&2; exit 3"),
+                               &code, 10, nullptr, nullptr, &text),
+              1);
+    EXPECT_EQ(code, 3);
+    EXPECT_EQ(text, "first\n  the reason  \n\n \n");
+    EXPECT_EQ(LastMeaningfulLine(text), "the reason");
+
+    // Silent child: nothing, and the earlier text is not kept.
+    ASSERT_EQ(ProcessRunPolled(Shell("exit 0"), &code, 10, nullptr, nullptr, &text), 1);
+    EXPECT_EQ(text, "");
+}
+
+TEST_F(ProcessTest, CapturedStderrIsBoundedToItsEndAndNeverStallsTheChild) {
+    // Far more than a pipe holds: the child would block if nobody read.
+    std::string text;
+    int code = -1;
+    ASSERT_EQ(ProcessRunPolled(Shell("head -c 1000000 /dev/zero | tr '\\0' x >&2; echo >&2; echo the end >&2"), &code,
+                               10, nullptr, nullptr, &text),
+              1);
+    EXPECT_EQ(code, 0);
+    EXPECT_LE(text.size(), kErrorTextMax);
+    EXPECT_TRUE(LastMeaningfulLine(text) == "the end") << text.substr(text.size() - std::min<size_t>(text.size(), 40));
+}
+
+TEST_F(ProcessTest, CapturedStderrIsAPipeAndNothingElseLeaks) {
+    Script("exit:0");
+    std::string text;
+    int code = -1;
+    ASSERT_EQ(ProcessRunPolled(Fake(), &code, 10, nullptr, nullptr, &text), 1);
+    std::vector<FakeCall> calls = ReadFakeLog(log_);
+    ASSERT_EQ(calls.size(), 1u);
+    const std::string& fds = calls[0].fds;
+    EXPECT_EQ(fds.rfind("0=/dev/null 1=/dev/null 2=pipe:", 0), 0u) << fds;
+    EXPECT_EQ(fds.find(" 3="), std::string::npos) << fds;
+}
+
+TEST_F(ProcessTest, AProgramLeftRunningByTheChildDoesNotHoldTheWait) {
+    // The grandchild keeps the pipe open; the wait ends with the child.
+    const std::string pidFile = dir_ + "/grandchild";
+    std::string text;
+    int code = -1;
+    ASSERT_EQ(ProcessRunPolled(Shell("echo said >&2; sleep 60 & echo $! > '" + pidFile + "'; exit 4"), &code, 10,
+                               nullptr, nullptr, &text),
+              1);
+    EXPECT_EQ(code, 4);
+    EXPECT_EQ(LastMeaningfulLine(text), "said");
+    std::ifstream in(pidFile);
+    long grandchild = 0;
+    in >> grandchild;
+    ASSERT_GT(grandchild, 0);
+    EXPECT_EQ(kill(static_cast<pid_t>(grandchild), 0), 0) << "it was still running when the wait ended";
+    kill(static_cast<pid_t>(grandchild), SIGKILL);
+}
+
+TEST(LastMeaningfulLine, SkipsBlankLinesAndTrims) {
+    const struct {
+        const char* text;
+        const char* line;
+    } cases[] = {
+        {"", ""},
+        {"\n\n", ""},
+        {" \t\r\n", ""},
+        {"one", "one"},
+        {"one\n", "one"},
+        {"one\ntwo\n  \n\n", "two"},
+        {"  padded  \r\n", "padded"},
+        {"first\n\tsecond\t", "second"},
+        {"a b c\n", "a b c"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(LastMeaningfulLine(c.text), c.line) << c.text;
 }
 
 bool ProcessGone(long pid) {

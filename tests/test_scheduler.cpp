@@ -302,8 +302,8 @@ TEST_F(SchedulerTest, TwoSourcesOfOneNameGetNameAndNameOne) {
 
 TEST_F(SchedulerTest, OverallPercentCountsFinishedJobsAndSlots) {
     AddJob("progress:100;output:10");
-    AddJob("progress:50;hang");
-    AddJob("progress:30;hang");
+    AddJob("stopexit:0;output:10;progress:50;hang");
+    AddJob("stopexit:0;output:10;progress:30;hang");
     AddJob("output:10");
     front_.maxConversions = 2;
     ASSERT_TRUE(StartConversions());
@@ -427,9 +427,7 @@ TEST_F(SchedulerTest, StopAllWithoutWorkersAsksNothing) {
 
 TEST_F(SchedulerTest, StoppingEveryJobOneByOneStillExits) {
     settings_.exitAfter = 1;
-    AddJob("progress:10;hang");
-    AddJob("progress:10;hang");
-    AddJob("progress:10;hang");
+    for (int i = 0; i < 3; ++i) AddJob("stopexit:0;output:10;progress:10;hang");
     front_.maxConversions = 2;
     ASSERT_TRUE(StartConversions());
     ASSERT_TRUE(WaitForStatus(2, Pending));
@@ -482,6 +480,35 @@ TEST_F(SchedulerTest, ConvertCommandOffersToRetryCancelledJobs) {
     EXPECT_EQ(front_.addDialogCalls, 0);
     EXPECT_EQ(StatusOf(0), Done);
     EXPECT_EQ(StatusOf(1), Done);
+}
+
+TEST_F(SchedulerTest, RetriedJobReplacesTheFileOfItsStoppedRun) {
+    // The stopped run left clip0.mp4; a finished entry owns shared.mp4.
+    ConversionJob* stopped = AddJob("output:10");
+    stopped->status = Cancelled;
+    stopped->outputPath = dest_ + "/clip0" + Ext();
+    std::ofstream(stopped->outputPath) << "stopped half way";
+    ConversionJob* sharing = AddJob("output:10");
+    sharing->status = Cancelled;
+    sharing->outputPath = dest_ + "/shared" + Ext();
+    std::ofstream(sharing->outputPath) << "converted";
+    ConversionJob* owner = AddJob("output:10");
+    owner->status = Done;
+    owner->outputPath = sharing->outputPath;
+
+    ConvertCommand();
+    WaitForEnd(0);
+    ASSERT_EQ(StatusOf(0), Done);
+    // The same name again, not clip0(1): the half file is gone.
+    EXPECT_EQ(Job(0)->outputPath, dest_ + "/clip0" + Ext());
+    EXPECT_EQ(fs::file_size(Job(0)->outputPath), 10u);
+    // A file a finished entry owns stays.
+    ASSERT_EQ(StatusOf(1), Done);
+    EXPECT_EQ(Job(1)->outputPath, dest_ + "/clip1" + Ext());
+    std::ifstream kept(dest_ + "/shared" + Ext());
+    std::string text;
+    std::getline(kept, text);
+    EXPECT_EQ(text, "converted");
 }
 
 TEST_F(SchedulerTest, ConvertCommandRetryDeclinedOpensTheAddDialog) {
@@ -623,18 +650,26 @@ struct StopCase {
     const char* name;
     StopMoment moment;
     const char* script;
+    int16_t status;  // once its converter has ended
     bool outputKept; // a converter that finished its file on the stop keeps it
 };
 
 TEST_F(SchedulerTest, StopAtEveryMomentCancelsOnlyThatJob) {
     const StopCase cases[] = {
-        {"while pending", StopMoment::Pending, "output:100", false},
-        {"right after start", StopMoment::RightAfterStart, "progress:5;output:100;sleep:200", false},
-        {"while converting", StopMoment::Converting, "progress:40;hang", false},
-        {"while converting, partial output", StopMoment::Converting, "output:300;progress:40;hang", false},
+        {"while pending", StopMoment::Pending, "output:100", Cancelled, false},
+        {"right after start", StopMoment::RightAfterStart, "progress:5;output:100;sleep:200", Cancelled,
+         false},
         {"stopped converter finalises its file", StopMoment::ConvertingWithOutput,
-         "stopexit:0;output:300;progress:40;hang", true},
-        {"while finishing", StopMoment::Finishing, "progress:100;output:500;stopexit:0;sleep:30000", true},
+         "stopexit:0;output:300;progress:40;hang", Cancelled, true},
+        {"while finishing", StopMoment::Finishing, "progress:100;output:500;stopexit:0;sleep:30000",
+         Cancelled, true},
+        // A converter that fails on the stop is an error, not a clean stop,
+        // and its partial file goes.
+        {"stopped converter fails", StopMoment::Converting, "progress:40;hang", ConvertError, false},
+        {"stopped converter fails, partial output", StopMoment::Converting,
+         "output:300;progress:40;hang", ConvertError, false},
+        {"stopped converter leaves an empty file", StopMoment::Converting,
+         "stopexit:0;output:0;progress:40;hang", ConvertError, false},
     };
     int base = 0;
     for (const StopCase& c : cases) {
@@ -688,7 +723,7 @@ TEST_F(SchedulerTest, StopAtEveryMomentCancelsOnlyThatJob) {
         if (c.moment == StopMoment::RightAfterStart) {
             EXPECT_TRUE(stoppedInRow);
         }
-        EXPECT_EQ(target->status.load(), Cancelled);
+        EXPECT_EQ(target->status.load(), c.status);
         EXPECT_EQ(neighbour->status.load(), Done);
         EXPECT_EQ(fs::file_size(neighbour->outputPath), 1000u);
         EXPECT_EQ(fs::file_size(finished->outputPath), 2048u);

@@ -5,13 +5,19 @@
 #include "util/files.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProcess>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cstdlib>
+#include <memory>
+#include <utility>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +25,31 @@ std::function<void(TFBAbout& box)> TFBAbout::answerForTests;
 
 namespace {
 
-constexpr const char* kFfmpegNotFound = "ffmpeg not found";
+QString FfmpegNotFoundText() {
+    return QCoreApplication::translate("TFBAbout", "ffmpeg not found");
+}
+
+// One question per run; whoever asks while it is on its way waits for the same answer.
+struct FfmpegLookup {
+    QString line;
+    bool asking = false;
+    std::vector<std::function<void(const QString&)>> waiting;
+};
+
+FfmpegLookup& Lookup() {
+    static FfmpegLookup lookup;
+    return lookup;
+}
+
+// done, unless it was tied to an object that has gone since.
+std::function<void(const QString&)> GuardedBy(QObject* context,
+                                              std::function<void(const QString&)> done) {
+    return [guard = QPointer<QObject>(context), tied = context != nullptr,
+            done = std::move(done)](const QString& line) {
+        if (tied && guard.isNull()) return;
+        done(line);
+    };
+}
 
 bool IsExecutableFile(const std::string& path) {
     struct stat st {};
@@ -30,7 +60,7 @@ bool IsExecutableFile(const std::string& path) {
 
 TFBAbout::TFBAbout(QWidget* parent) : QDialog(parent) {
     setObjectName("FBAbout");
-    setWindowTitle("About");
+    setWindowTitle(tr("About"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
@@ -39,14 +69,14 @@ TFBAbout::TFBAbout(QWidget* parent) : QDialog(parent) {
     Image1->setPixmap(ProgramIcon().pixmap(48, 48));
     Image1->setFixedSize(48, 48);
 
-    Id1 = new QLabel("Caption", this);
+    Id1 = new QLabel(tr("Caption"), this);
     Id1->setObjectName("Id1");
     Id1->setTextFormat(Qt::PlainText);
     Id1->setWordWrap(false);
     Id1->setTextInteractionFlags(Qt::TextSelectableByMouse);
     Id1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    BitBtn1 = new QPushButton("&OK", this);
+    BitBtn1 = new QPushButton(tr("&OK"), this);
     BitBtn1->setObjectName("BitBtn1");
     BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     BitBtn1->setDefault(true);
@@ -80,6 +110,15 @@ void ShowAbout(const QString& caption, const QString& text, int helpContext) {
     box.setWindowTitle(caption);
     box.Id1->setText(text);
     box.adjustSize();
+    // ffmpeg may take a while to answer: the box opens at once and the line
+    // is filled in when it comes.
+    const QString looking = FfmpegLookingText();
+    if (text.contains(looking)) {
+        RequestFfmpegVersionLine(&box, [&box, looking](const QString& line) {
+            box.Id1->setText(box.Id1->text().replace(looking, line));
+            box.adjustSize();
+        });
+    }
     if (TFBAbout::answerForTests)
         TFBAbout::answerForTests(box);
     else
@@ -107,40 +146,94 @@ std::string FindFfmpegFor(const std::string& programFolder, const std::string& s
     return {};
 }
 
-QString FfmpegVersionLineOf(const std::string& path) {
-    if (path.empty()) return kFfmpegNotFound;
-    QProcess ffmpeg;
-    ffmpeg.setProcessChannelMode(QProcess::SeparateChannels);
-    ffmpeg.start(QString::fromStdString(path), {"-version"});
-    if (!ffmpeg.waitForStarted(5000)) return kFfmpegNotFound;
-    ffmpeg.closeWriteChannel();
-    if (!ffmpeg.waitForFinished(10000)) {
-        ffmpeg.kill();
-        ffmpeg.waitForFinished(1000);
-        return kFfmpegNotFound;
+void AskFfmpegVersion(const std::string& path, QObject* context,
+                      std::function<void(const QString& line)> done, int timeoutMs) {
+    auto answer = GuardedBy(context, std::move(done));
+    if (path.empty()) {
+        answer(FfmpegNotFoundText());
+        return;
     }
-    const QString line =
-        QString::fromUtf8(ffmpeg.readAllStandardOutput()).section('\n', 0, 0).trimmed();
-    return line.startsWith(QLatin1String("ffmpeg")) ? line : QString(kFfmpegNotFound);
+    // Owned by the application so that a question still open at exit ends with it.
+    auto* ffmpeg = new QProcess(QCoreApplication::instance());
+    ffmpeg->setProcessChannelMode(QProcess::SeparateChannels);
+    ffmpeg->setStandardInputFile(QProcess::nullDevice());
+    auto settled = std::make_shared<bool>(false);
+    auto settle = [ffmpeg, settled, answer](const QString& line) {
+        if (*settled) return;
+        *settled = true;
+        ffmpeg->disconnect();
+        if (ffmpeg->state() != QProcess::NotRunning) {
+            // Reaped when it is gone, so the GUI thread never waits for it.
+            QObject::connect(ffmpeg, &QProcess::finished, ffmpeg, &QObject::deleteLater);
+            ffmpeg->kill();
+        } else {
+            ffmpeg->deleteLater();
+        }
+        answer(line);
+    };
+    QObject::connect(ffmpeg, &QProcess::finished, ffmpeg, [ffmpeg, settle] {
+        const QString line =
+            QString::fromUtf8(ffmpeg->readAllStandardOutput()).section('\n', 0, 0).trimmed();
+        settle(line.startsWith(QLatin1String("ffmpeg")) ? line : FfmpegNotFoundText());
+    });
+    QObject::connect(ffmpeg, &QProcess::errorOccurred, ffmpeg, [settle](QProcess::ProcessError e) {
+        // Other errors are followed by finished.
+        if (e == QProcess::FailedToStart) settle(FfmpegNotFoundText());
+    });
+    QTimer::singleShot(timeoutMs, ffmpeg, [settle] { settle(FfmpegNotFoundText()); });
+    ffmpeg->start(QString::fromStdString(path), {"-version"}, QIODevice::ReadOnly);
 }
 
 QString FfmpegVersionLine() {
-    static const QString line = [] {
-        std::string folder;
-        ProgramFolder(folder);
-        const char* path = std::getenv("PATH");
-        return FfmpegVersionLineOf(
-            FindFfmpegFor(folder, path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin"));
-    }();
-    return line;
+    return Lookup().line;
+}
+
+void RequestFfmpegVersionLine(QObject* context, std::function<void(const QString& line)> done) {
+    FfmpegLookup& lookup = Lookup();
+    auto answer = GuardedBy(context, std::move(done));
+    if (!lookup.line.isEmpty()) {
+        answer(lookup.line);
+        return;
+    }
+    lookup.waiting.push_back(std::move(answer));
+    if (lookup.asking) return;
+    lookup.asking = true;
+    std::string folder;
+    ProgramFolder(folder);
+    const char* path = std::getenv("PATH");
+    AskFfmpegVersion(FindFfmpegFor(folder, path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin"),
+                     nullptr, [](const QString& line) {
+                         FfmpegLookup& l = Lookup();
+                         l.line = line;
+                         l.asking = false;
+                         const auto waiting = std::move(l.waiting);
+                         l.waiting.clear();
+                         for (const auto& w : waiting)
+                             w(line);
+                     });
+}
+
+void ForgetFfmpegVersionLine() {
+    Lookup().line.clear();
+}
+
+QString FfmpegLookingText() {
+    return QCoreApplication::translate("TFBAbout", "ffmpeg: looking...");
 }
 
 QString AboutCaption() {
-    return QStringLiteral("About Movenna");
+    return QCoreApplication::translate("TFBAbout", "About Movenna");
 }
 
 QString AboutText() {
-    return QStringLiteral(
+    QString line = FfmpegVersionLine();
+    if (line.isEmpty()) {
+        RequestFfmpegVersionLine(nullptr, [](const QString&) {});
+        line = FfmpegVersionLine(); // known at once when no ffmpeg was found
+        if (line.isEmpty()) line = FfmpegLookingText();
+    }
+    return QCoreApplication::translate(
+               "TFBAbout",
                "Movenna %1\n"
                "Batch video and audio converter\n"
                "\n"
@@ -151,5 +244,5 @@ QString AboutText() {
                "Movenna comes with ABSOLUTELY NO WARRANTY.\n"
                "\n"
                "Media engine: %2")
-        .arg(QStringLiteral(MOVENNA_VERSION), FfmpegVersionLine());
+        .arg(QStringLiteral(MOVENNA_VERSION), line);
 }

@@ -31,12 +31,30 @@ void ShowAbout(const QString& caption, const QString& text, int helpContext);
 // ffmpeg beside the running program first, then on searchPath (PATH's form).
 // Empty when neither has an executable one.
 std::string FindFfmpegFor(const std::string& programFolder, const std::string& searchPath);
-// The first line of "ffmpeg -version" of the ffmpeg at path, or
-// "ffmpeg not found" when path is empty or the program gives no answer.
-QString FfmpegVersionLineOf(const std::string& path);
-// The line of the ffmpeg the converter would use; asked once per run.
-QString FfmpegVersionLine();
 
-// The about caption and text of the Help menu's About command.
+// How long ffmpeg may take to say its version before it counts as not found.
+constexpr int kFfmpegAnswerMs = 5000;
+// Asks the ffmpeg at path for the first line of "ffmpeg -version" without
+// waiting for it: done gets that line, or "ffmpeg not found" when path is
+// empty, the program cannot run, says something else or takes longer than
+// timeoutMs. done runs on the GUI thread (at once for an empty path), and not
+// at all when context is given and is destroyed first.
+void AskFfmpegVersion(const std::string& path, QObject* context,
+                      std::function<void(const QString& line)> done,
+                      int timeoutMs = kFfmpegAnswerMs);
+
+// The line of the ffmpeg the converter would use, asked once per run; empty
+// until the answer is in.
+QString FfmpegVersionLine();
+// Starts the question when nobody has asked yet; done gets the line (at once
+// when it is known), unless context is destroyed first.
+void RequestFfmpegVersionLine(QObject* context, std::function<void(const QString& line)> done);
+// Forgets the answer so that the next request asks again.
+void ForgetFfmpegVersionLine();
+// Stands in the about text for the line while the answer is on its way.
+QString FfmpegLookingText();
+
+// The about caption and text of the Help menu's About command. The text holds
+// FfmpegLookingText() until the answer is in; ShowAbout fills it in then.
 QString AboutCaption();
 QString AboutText();

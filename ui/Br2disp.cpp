@@ -12,7 +12,7 @@ TFBR2Disp* FBR2Disp = nullptr;
 TFBR2Disp::TFBR2Disp(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint) {
     setObjectName("FBR2Disp");
-    setWindowTitle("Please Wait");
+    setWindowTitle(tr("Please Wait"));
     setModal(false);
     LBText = new QLabel(this);
     LBText->setObjectName("LBText");

@@ -1,5 +1,7 @@
 #include "ui/Edit.h"
 
+#include "ui/Help.h"
+
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,7 +30,7 @@ std::string CutUtf8(const std::string& text, int n) {
 
 TFEdit::TFEdit(QWidget* parent) : QDialog(parent) {
     setObjectName("FEdit");
-    setWindowTitle("FEdit");
+    setWindowTitle(tr("FEdit"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
     LBPrompt = new QLabel(this);
@@ -37,12 +39,12 @@ TFEdit::TFEdit(QWidget* parent) : QDialog(parent) {
     EdString->setObjectName("EdString");
     LBPrompt->setBuddy(EdString);
 
-    BOk = new QPushButton("O&K", this);
+    BOk = new QPushButton(tr("O&K"), this);
     BOk->setObjectName("BOk");
     BOk->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     BOk->setDefault(true);
     BOk->setMinimumWidth(90);
-    BCancel = new QPushButton("&Cancel", this);
+    BCancel = new QPushButton(tr("&Cancel"), this);
     BCancel->setObjectName("BCancel");
     BCancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     BCancel->setMinimumWidth(90);
@@ -82,6 +84,7 @@ void TFEdit::showEvent(QShowEvent* event) {
 bool PromptForText(const QString& caption, const QString& prompt, int helpContext, std::string& text, int size) {
     auto dialog = std::make_unique<TFEdit>();
     dialog->helpContext = helpContext;
+    InstallHelpKey(dialog.get(), helpContext);
     dialog->setWindowTitle(caption);
     dialog->LBPrompt->setText(prompt);
     dialog->EdString->setText(QString::fromStdString(text));

@@ -27,31 +27,21 @@ void HelpEnsureResources() {
 namespace {
 
 constexpr std::array<HelpPage, 15> kHelpPages = {{
-    {.file = "index.html", .title = "Contents"},
-    {.file = "getting-started.html", .title = "Getting started"},
-    {.file = "main-window.html", .title = "The main window"},
-    {.file = "adding-videos.html", .title = "Adding videos"},
-    {.file = "file-menu.html", .title = "The File menu"},
-    {.file = "options-menu.html", .title = "The Options menu"},
-    {.file = "help-menu.html", .title = "The Help menu"},
-    {.file = "list-menu.html", .title = "The job list: pop-up menu and keys"},
-    {.file = "settings-conversion.html", .title = "Settings: the Conversion page"},
-    {.file = "settings-general.html", .title = "Settings: the General page"},
-    {.file = "profiles.html", .title = "Video formats (output profiles)"},
-    {.file = "status.html", .title = "What the Status column means"},
-    {.file = "problems.html", .title = "Common problems"},
-    {.file = "files.html", .title = "Where Movenna keeps its files"},
-    {.file = "about.html", .title = "About Movenna"},
-}};
-
-struct HelpContextPage {
-    int context;
-    const char* file;
-};
-
-constexpr std::array<HelpContextPage, 2> kContextPages = {{
-    {.context = kHelpContextMain, .file = "main-window.html"},
-    {.context = kHelpContextAbout, .file = "about.html"},
+    {.file = "index.html", .title = QT_TRANSLATE_NOOP("TFHelp", "Contents")},
+    {.file = "getting-started.html", .title = QT_TRANSLATE_NOOP("TFHelp", "Getting started")},
+    {.file = "main-window.html", .title = QT_TRANSLATE_NOOP("TFHelp", "The main window")},
+    {.file = "adding-videos.html", .title = QT_TRANSLATE_NOOP("TFHelp", "Adding videos")},
+    {.file = "file-menu.html", .title = QT_TRANSLATE_NOOP("TFHelp", "The File menu")},
+    {.file = "options-menu.html", .title = QT_TRANSLATE_NOOP("TFHelp", "The Options menu")},
+    {.file = "help-menu.html", .title = QT_TRANSLATE_NOOP("TFHelp", "The Help menu")},
+    {.file = "list-menu.html", .title = QT_TRANSLATE_NOOP("TFHelp", "The job list: pop-up menu and keys")},
+    {.file = "settings-conversion.html", .title = QT_TRANSLATE_NOOP("TFHelp", "Settings: the Conversion page")},
+    {.file = "settings-general.html", .title = QT_TRANSLATE_NOOP("TFHelp", "Settings: the General page")},
+    {.file = "profiles.html", .title = QT_TRANSLATE_NOOP("TFHelp", "Video formats (output profiles)")},
+    {.file = "status.html", .title = QT_TRANSLATE_NOOP("TFHelp", "What the Status column means")},
+    {.file = "problems.html", .title = QT_TRANSLATE_NOOP("TFHelp", "Common problems")},
+    {.file = "files.html", .title = QT_TRANSLATE_NOOP("TFHelp", "Where Movenna keeps its files")},
+    {.file = "about.html", .title = QT_TRANSLATE_NOOP("TFHelp", "About Movenna")},
 }};
 
 // Rich text understands a subset of CSS only; one sheet serves every page.
@@ -82,29 +72,23 @@ QUrl HelpPageUrl(const QString& file) {
     return QUrl(QStringLiteral("qrc:/help/") + file);
 }
 
-QString HelpPageForContext(int context) {
-    for (const HelpContextPage& c : kContextPages)
-        if (c.context == context) return QLatin1String(c.file);
-    return QLatin1String(kHelpPages[0].file);
-}
-
 TFHelp::TFHelp(QWidget* parent) : QMainWindow(parent) {
     HelpEnsureResources();
     setObjectName("FHelp");
-    setWindowTitle("Movenna Help");
+    setWindowTitle(tr("Movenna Help"));
     setWindowIcon(ProgramIcon());
 
-    auto* toolbar = addToolBar("Navigation");
+    auto* toolbar = addToolBar(tr("Navigation"));
     toolbar->setObjectName("ToolBarHelp");
     toolbar->setMovable(false);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    ActBack = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), "&Back");
+    ActBack = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), tr("&Back"));
     ActBack->setObjectName("ActBack");
     ActBack->setShortcut(QKeySequence::Back);
-    ActForward = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), "&Forward");
+    ActForward = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), tr("&Forward"));
     ActForward->setObjectName("ActForward");
     ActForward->setShortcut(QKeySequence::Forward);
-    ActContents = toolbar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), "&Contents");
+    ActContents = toolbar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("&Contents"));
     ActContents->setObjectName("ActContents");
     ActContents->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Home));
 
@@ -114,7 +98,7 @@ TFHelp::TFHelp(QWidget* parent) : QMainWindow(parent) {
     LBContents->setWordWrap(true);
     LBContents->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (const HelpPage& page : kHelpPages) {
-        auto* item = new QListWidgetItem(QLatin1String(page.title), LBContents);
+        auto* item = new QListWidgetItem(tr(page.title), LBContents);
         item->setData(Qt::UserRole, QLatin1String(page.file));
     }
 
@@ -146,6 +130,14 @@ TFHelp::TFHelp(QWidget* parent) : QMainWindow(parent) {
     ActBack->setEnabled(false);
     ActForward->setEnabled(false);
 
+    // A window of its own with no menu: Esc and Ctrl+W put it away.
+    ActClose = new QAction(tr("Close"), this);
+    ActClose->setObjectName("ActClose");
+    ActClose->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)});
+    ActClose->setShortcutContext(Qt::WindowShortcut);
+    addAction(ActClose);
+    connect(ActClose, &QAction::triggered, this, &QWidget::close);
+
     OpenPage(QLatin1String(kHelpPages[0].file));
     resize(860, 600);
 }
@@ -168,8 +160,7 @@ void TFHelp::SourceChanged(const QUrl& url) {
         }
     }
     const QString title = HelpText->documentTitle();
-    setWindowTitle(title.isEmpty() ? QStringLiteral("Movenna Help")
-                                   : QStringLiteral("Movenna Help - ") + title);
+    setWindowTitle(title.isEmpty() ? tr("Movenna Help") : tr("Movenna Help - %1").arg(title));
 }
 
 void TFHelp::ContentsClicked(QListWidgetItem* item) {
@@ -218,7 +209,10 @@ void ShowHelpContents() {
 }
 
 void ShowHelp(int context) {
-    ShowHelpPage(HelpPageForContext(context));
+    // Every context leads to the same first page: the contents list names
+    // them all, and a user who pressed F1 sees where to go from there.
+    (void)context;
+    ShowHelpContents();
 }
 
 void InstallHelpKey(QWidget* window, int context) {

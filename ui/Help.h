@@ -27,8 +27,6 @@ struct HelpPage {
 std::span<const HelpPage> HelpPages();
 // qrc address of a page file ("index.html", "file-menu.html#stop").
 QUrl HelpPageUrl(const QString& file);
-// The page a help context opens; the table of contents for an unknown context.
-QString HelpPageForContext(int context);
 
 class TFHelp : public QMainWindow {
     Q_OBJECT
@@ -40,6 +38,7 @@ class TFHelp : public QMainWindow {
     QAction* ActBack;
     QAction* ActForward;
     QAction* ActContents;
+    QAction* ActClose;
 
     // Shows a page (a file of HelpPages, optionally with "#anchor").
     void OpenPage(const QString& file);
@@ -63,8 +62,8 @@ TFHelp* HelpWindow();
 
 // The Index command, F1 and the Help button: the table of contents.
 void ShowHelpContents();
-// F1 in a window with a help context: the page of that context. Creates the
-// window when HelpInitialize has not run.
+// F1 in a window with a help context: the table of contents, whatever the
+// context. Creates the window when HelpInitialize has not run.
 void ShowHelp(int context);
-// Makes F1 inside window open the help at context.
+// Makes F1 inside window open the help (see ShowHelp).
 void InstallHelpKey(QWidget* window, int context);

@@ -4,6 +4,7 @@
 #include "util/textutil.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -20,33 +21,38 @@ std::function<void(TFTip& dialog)> TFTip::answerForTests;
 namespace {
 
 // Stored as wrapped lines: the dialog joins each paragraph into one line.
-constexpr const char* kTipCaption = "Tip of the Day";
-constexpr const char* kTipTitle = "Did you know...";
+constexpr const char* kTipCaption = QT_TRANSLATE_NOOP("TFTip", "Tip of the Day");
+constexpr const char* kTipTitle = QT_TRANSLATE_NOOP("TFTip", "Did you know...");
 constexpr const char* kTips[] = {
-    "You can add a whole folder of videos at once: drag the folder from your\n"
-    "file manager and drop it on the Movenna window.\n"
-    "\n"
-    "Movenna searches the folder and all its sub-folders and adds every video\n"
-    "and audio file it can convert.",
+    QT_TRANSLATE_NOOP("TFTip",
+        "You can add a whole folder of videos at once: drag the folder from your\n"
+        "file manager and drop it on the Movenna window.\n"
+        "\n"
+        "Movenna searches the folder and all its sub-folders and adds every video\n"
+        "and audio file it can convert."),
 
-    "Movenna can run several conversions at the same time. Choose how many in\n"
-    "Options > Settings, page General, \"Max concurrent conversions (1-20)\".\n"
-    "\n"
-    "One conversion per processor core is a good start.",
+    QT_TRANSLATE_NOOP("TFTip",
+        "Movenna can run several conversions at the same time. Choose how many in\n"
+        "Options > Settings, page General, \"Max concurrent conversions (1-20)\".\n"
+        "\n"
+        "One conversion per processor core is a good start."),
 
-    "To keep the picture size of the source, choose a format that lets you\n"
-    "change its values (MPEG-4 video, for example), open Options > Settings\n"
-    "and pick \"Original\" under Frame Size.",
+    QT_TRANSLATE_NOOP("TFTip",
+        "To keep the picture size of the source, choose a format that lets you\n"
+        "change its values (MPEG-4 video, for example), open Options > Settings\n"
+        "and pick \"Original\" under Frame Size."),
 
-    "The converted files go into the Destination Folder shown above the list.\n"
-    "Click \"...\" beside it to choose another folder.\n"
-    "\n"
-    "File > Open Destination Folder shows the folder in your file manager.",
+    QT_TRANSLATE_NOOP("TFTip",
+        "The converted files go into the Destination Folder shown above the list.\n"
+        "Click \"...\" beside it to choose another folder.\n"
+        "\n"
+        "File > Open Destination Folder shows the folder in your file manager."),
 
-    "To stop one conversion and let the others go on, select it in the list\n"
-    "and press Ctrl+T (File > Stop Conversion).\n"
-    "\n"
-    "Esc (File > Stop All) stops every conversion.",
+    QT_TRANSLATE_NOOP("TFTip",
+        "To stop one conversion and let the others go on, select it in the list\n"
+        "and press Ctrl+T (File > Stop Conversion).\n"
+        "\n"
+        "Esc (File > Stop All) stops every conversion."),
 };
 
 } // namespace
@@ -64,7 +70,7 @@ std::string TipDisplayText(const std::string& tip) {
 
 TFTip::TFTip(QWidget* parent) : QDialog(parent) {
     setObjectName("FTip");
-    setWindowTitle("Tip of the Day");
+    setWindowTitle(tr("Tip of the Day"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     HelpEnsureResources();
@@ -79,7 +85,7 @@ TFTip::TFTip(QWidget* parent) : QDialog(parent) {
     Image1->setPixmap(QIcon(":/help/images/tip.svg").pixmap(32, 32));
     Image1->setFixedSize(32, 32);
 
-    LBTitle = new QLabel("Did you know...", picContainer);
+    LBTitle = new QLabel(tr("Did you know..."), picContainer);
     LBTitle->setObjectName("LBTitle");
     QFont titleFont = LBTitle->font();
     titleFont.setBold(true);
@@ -113,16 +119,16 @@ TFTip::TFTip(QWidget* parent) : QDialog(parent) {
     inner->addWidget(Shape2);
     inner->addWidget(REText, 1);
 
-    CBStartup = new QCheckBox("Show at startup", this);
+    CBStartup = new QCheckBox(tr("Show at startup"), this);
     CBStartup->setObjectName("CBStartup");
 
-    BitBtnPrevious = new QPushButton("&Previous", this);
+    BitBtnPrevious = new QPushButton(tr("&Previous"), this);
     BitBtnPrevious->setObjectName("BitBtnPrevious");
     BitBtnPrevious->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
-    BitBtnNext = new QPushButton("&Next", this);
+    BitBtnNext = new QPushButton(tr("&Next"), this);
     BitBtnNext->setObjectName("BitBtnNext");
     BitBtnNext->setIcon(style()->standardIcon(QStyle::SP_ArrowForward));
-    BitBtnClose = new QPushButton("&Close", this);
+    BitBtnClose = new QPushButton(tr("&Close"), this);
     BitBtnClose->setObjectName("BitBtnClose");
     BitBtnClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
     BitBtnClose->setDefault(true);
@@ -221,9 +227,14 @@ void ShowTipOfTheDay(const std::string& caption, const std::string& title,
 }
 
 TipTexts MovennaTipTexts(bool showAtStart) {
-    TipTexts texts{
-        .caption = kTipCaption, .title = kTipTitle, .tips = {}, .showAtStart = showAtStart};
+    auto translated = [](const char* text) {
+        return QCoreApplication::translate("TFTip", text).toStdString();
+    };
+    TipTexts texts{.caption = translated(kTipCaption),
+                   .title = translated(kTipTitle),
+                   .tips = {},
+                   .showAtStart = showAtStart};
     for (const char* tip : kTips)
-        texts.tips.emplace_back(tip);
+        texts.tips.push_back(translated(tip));
     return texts;
 }

@@ -399,7 +399,21 @@ TEST_F(ConvertE2E, ProbeRejectsWhatIsNoVideo) {
         channel_.slot(2).duration = 0.0;
         EXPECT_EQ(Run(ProbeLine(dir_ + "/" + name, 2)), kInvalidSource) << name;
         EXPECT_EQ(channel_.slot(2).duration, 0.0) << name;
+        // For the program: the reason alone, on one line; it names the file itself.
+        EXPECT_FALSE(lastStderr_.empty()) << name;
+        EXPECT_EQ(lastStderr_.find('\n'), lastStderr_.size() - 1) << name << ": " << lastStderr_;
+        EXPECT_EQ(lastStderr_.find(name), std::string::npos) << lastStderr_;
     }
+    // Standalone, the converter says it itself.
+    EXPECT_EQ(Run({"-i", dir_ + "/text.mp4"}), kInvalidSource);
+    EXPECT_NE(lastStderr_.find("text.mp4"), std::string::npos) << lastStderr_;
+}
+
+TEST_F(ConvertE2E, HelpPrintsTheUsage) {
+    const std::string out = dir_ + "/help.txt";
+    Child shell("/bin/sh", {"-c", "exec \"$0\" --help > \"$1\"", kConverter, out}, {});
+    EXPECT_EQ(shell.Wait(), 0);
+    EXPECT_EQ(ReadFile(out).rfind("usage: movenna-convert", 0), 0u) << ReadFile(out);
 }
 
 TEST_F(ConvertE2E, ProbeAndConversionWithoutAChannel) {
@@ -500,6 +514,29 @@ TEST_F(ConvertE2E, TermSignalIsPassedOnAndEndsBoth) {
     EXPECT_TRUE(ProcessGone(ffmpeg[0]));
     // ffmpeg finalises on SIGTERM: what was written is readable.
     EXPECT_TRUE(Inspect(output).opened);
+}
+
+TEST_F(ConvertE2E, TerminalInterruptIsLeftToTheProgram) {
+    // The program that gave the slot stops the run through it; Ctrl+C on the
+    // terminal reaches the whole process group and is not for the converter.
+    const std::string output = dir_ + "/interrupted.mp4";
+    auto child = StartSlowConversion(output, 10);
+    kill(child->pid(), SIGINT);
+    kill(child->pid(), SIGQUIT);
+    channel_.RequestStop(10);
+    EXPECT_EQ(child->Wait(15s), 0) << ReadFile(dir_ + "/slow.txt");
+    EXPECT_TRUE(Inspect(output).opened);
+}
+
+TEST_F(ConvertE2E, TheConverterEndsWithTheProgramThatStartedIt) {
+    // The death signal follows the thread that started the child: a thread
+    // that ends stands for the program dying.
+    std::unique_ptr<Child> child;
+    std::thread([&] { child = StartSlowConversion(dir_ + "/orphan.mp4", 11); }).join();
+    ASSERT_TRUE(child);
+    const auto rc = child->Wait(15s);
+    ASSERT_TRUE(rc) << "the converter outlived the program";
+    EXPECT_NE(*rc, 0);
 }
 
 TEST_F(ConvertE2E, HostileFileNames) {

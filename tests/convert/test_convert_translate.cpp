@@ -402,4 +402,25 @@ TEST(ConvertLog, ErrorLinesLeaveOutTheInputListing) {
     EXPECT_EQ(log.ErrorLines(1), (std::vector<std::string>{"Conversion failed!"}));
     const FfmpegLog early = LogOf({"Unknown encoder 'foo'"}, false);
     EXPECT_EQ(early.ErrorLines(12), (std::vector<std::string>{"Unknown encoder 'foo'"}));
+    // Failing before encoding began: the listings, metadata and all, are no error.
+    const FfmpegLog beforeStart =
+        LogOf({"ffmpeg stats and -progress period set to 0.2.", "  Metadata:",
+               "    title           : holiday", "    encoder         : Lavf59",
+               "      : a second line of the title", "Unknown encoder 'foo'"});
+    EXPECT_EQ(beforeStart.ErrorLines(12), (std::vector<std::string>{"Unknown encoder 'foo'"}));
+    const FfmpegLog encoderRefused = LogOf(
+        {"Output #0, mp2, to 'out.mp2':", "  Metadata:", "    encoder         : Lavf59.27.100",
+         "  Stream #0:0: Audio: mp2, 12000 Hz, stereo, s16, 128 kb/s", "Stream mapping:",
+         "  Stream #0:1 -> #0:0 (aac (native) -> mp2 (native))", "Press [q] to stop, [?] for help",
+         "[mp2 @ 0x1] Specified sample rate 12000 is not supported",
+         "Error initializing output stream 0:0 -- Error while opening encoder for output stream "
+         "#0:0 - maybe incorrect parameters such as bit_rate, rate, width or height",
+         "Conversion failed!"});
+    const std::vector<std::string> lines = encoderRefused.ErrorLines(12);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "[mp2 @ 0x1] Specified sample rate 12000 is not supported");
+    EXPECT_EQ(lines[2], "Conversion failed!");
+    EXPECT_TRUE(encoderRefused.AudioRefused({}));
+    // Nothing but the listing: shown rather than nothing.
+    EXPECT_FALSE(LogOf({}).ErrorLines(12).empty());
 }

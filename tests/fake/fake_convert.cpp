@@ -14,6 +14,7 @@
 //                                        ignored by a probe (no output argument)
 //            | sleep:MS                  pauses; a stop request ends the run early
 //            | hang                      waits for a stop request (gives up after 60 s: exit 99)
+//            | deaf                      from now on ignores stop requests (a converter slow to end)
 //            | stopexit:N                exit code after a stop request (default 1)
 //            | exit:N                    ends now with N (negative codes allowed)
 //            | signal:N | crash          dies by signal N (crash: SIGSEGV), no core file
@@ -45,6 +46,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -210,8 +212,9 @@ public:
     void SetAmount(double v) { Store(slot_ ? &slot_->amount : nullptr, v); }
     void SetDuration(double v) { Store(slot_ ? &slot_->duration : nullptr, v); }
     bool StopRequested() const {
-        return slot_ && std::atomic_ref<uint8_t>(slot_->stop).load(std::memory_order_acquire) != 0;
+        return !deaf && slot_ && std::atomic_ref<uint8_t>(slot_->stop).load(std::memory_order_acquire) != 0;
     }
+    bool deaf = false;
 
 private:
     static void Store(double* field, double v) {
@@ -286,6 +289,8 @@ int Run(const Args& a, const std::string& call) {
             if (SleepWatchingStop(slot, std::atol(arg.c_str()))) return stopExit;
         } else if (name == "hang") {
             return SleepWatchingStop(slot, 60000) ? stopExit : 99;
+        } else if (name == "deaf") {
+            slot.deaf = true;
         } else if (name == "stopexit") {
             stopExit = std::atoi(arg.c_str());
         } else if (name == "exit") {
@@ -308,6 +313,13 @@ int Run(const Args& a, const std::string& call) {
 
 int main(int argc, char** argv) {
     Args a = ParseArgs(argc, argv);
+    // As the real converter: started by the program, it leaves the terminal's
+    // Ctrl+C and Ctrl+\ to the program and does not outlive it.
+    if (!a.mapName.empty()) {
+        std::signal(SIGINT, SIG_IGN);
+        std::signal(SIGQUIT, SIG_IGN);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+    }
     LogArgs(a);
     std::vector<std::string> calls = Split(FindScript(a), '|');
     size_t n = static_cast<size_t>(NextCallNumber());

@@ -1,5 +1,6 @@
 #include "ui/Br2disp.h"
 #include "ui/Edit.h"
+#include "ui/Help.h"
 #include "ui/Shell.h"
 
 #include <QApplication>
@@ -123,6 +124,29 @@ TEST_F(PromptFixture, EnterConfirmsAndEscapeCancels) {
         EXPECT_EQ(PromptForText("c", "p", 0, text, 100), enter);
         EXPECT_EQ(text, enter ? "typed" : "before");
     }
+}
+
+// F1 in the rename prompt opens the help at its table of contents, and the
+// help takes input although the prompt is modal.
+TEST_F(PromptFixture, F1OpensTheHelpAtItsTableOfContents) {
+    bool helpShown = false;
+    QTimer::singleShot(0, [&helpShown] {
+        auto* d = qobject_cast<TFEdit*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(d));
+        QTest::keyClick(d->EdString, Qt::Key_F1);
+        TFHelp* help = HelpWindow();
+        ASSERT_NE(help, nullptr);
+        helpShown = help->isVisible();
+        EXPECT_EQ(help->CurrentPage(), "index.html");
+        EXPECT_EQ(QApplication::activeModalWidget(), help);
+        help->close();
+        QTest::keyClick(d->EdString, Qt::Key_Escape);
+    });
+    std::string text = "name";
+    EXPECT_FALSE(PromptForNonEmptyText("Rename", "New name:", 10, text, 250));
+    EXPECT_TRUE(helpShown);
+    HelpUninitialize();
 }
 
 TEST(WaitMessage, ShowsReplacesAndCloses) {

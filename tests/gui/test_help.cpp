@@ -1,7 +1,9 @@
 #include "ui/Help.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QSet>
@@ -101,22 +103,60 @@ TEST_F(HelpFixture, ImagesOfThePagesAreCompiledIn) {
         }
 }
 
-TEST_F(HelpFixture, ContextsOpenTheirPages) {
-    struct ContextCase {
-        int context;
-        const char* page;
-    };
-    const ContextCase cases[] = {{kHelpContextMain, "main-window.html"},
-                                 {kHelpContextAbout, "about.html"},
-                                 {0, "index.html"},
-                                 {999, "index.html"}};
-    for (const ContextCase& c : cases) {
-        ShowHelp(c.context);
-        EXPECT_EQ(HelpWindow()->CurrentPage(), QLatin1String(c.page)) << c.context;
+// Whatever the context, and from whatever page the window was left on, the
+// help opens at its table of contents.
+TEST_F(HelpFixture, EveryContextOpensTheTableOfContents) {
+    for (const int context : {kHelpContextMain, kHelpContextAbout, 0, 999}) {
+        HelpWindow()->OpenPage(QStringLiteral("problems.html"));
+        ShowHelp(context);
+        EXPECT_EQ(HelpWindow()->CurrentPage(), "index.html") << context;
         EXPECT_TRUE(HelpWindow()->isVisible());
     }
+    HelpWindow()->OpenPage(QStringLiteral("about.html"));
     ShowHelpContents();
     EXPECT_EQ(HelpWindow()->CurrentPage(), "index.html");
+}
+
+// F1 in any dialog that carries the help key opens the contents.
+TEST_F(HelpFixture, HelpKeyOfADialogOpensTheTableOfContents) {
+    for (const int context : {kHelpContextMain, kHelpContextAbout}) {
+        HelpWindow()->OpenPage(QStringLiteral("profiles.html"));
+        HelpWindow()->hide();
+        QDialog dialog;
+        auto* field = new QLineEdit(&dialog);
+        InstallHelpKey(&dialog, context);
+        dialog.show();
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        QTest::keyClick(field, Qt::Key_F1);
+        EXPECT_TRUE(HelpWindow()->isVisible()) << context;
+        EXPECT_EQ(HelpWindow()->CurrentPage(), "index.html") << context;
+    }
+}
+
+// The help window has no menu: Esc and Ctrl+W close it, wherever the focus is.
+TEST_F(HelpFixture, EscapeAndCtrlWCloseTheWindow) {
+    TFHelp* w = HelpWindow();
+    struct CloseCase {
+        const char* name;
+        QWidget* focus;
+        QKeyCombination key;
+    };
+    const CloseCase cases[] = {
+        {"Esc in the page", w->HelpText, QKeyCombination(Qt::Key_Escape)},
+        {"Esc in the contents", w->LBContents, QKeyCombination(Qt::Key_Escape)},
+        {"Ctrl+W in the page", w->HelpText, QKeyCombination(Qt::ControlModifier, Qt::Key_W)},
+        {"Ctrl+W in the contents", w->LBContents, QKeyCombination(Qt::ControlModifier, Qt::Key_W)},
+    };
+    for (const CloseCase& c : cases) {
+        ShowHelpContents();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w)) << c.name;
+        c.focus->setFocus();
+        QTest::keyClick(c.focus, c.key.key(), c.key.keyboardModifiers());
+        EXPECT_FALSE(w->isVisible()) << c.name;
+        // Closed, not destroyed: the next F1 shows it again.
+        EXPECT_EQ(HelpWindow(), w);
+    }
 }
 
 TEST_F(HelpFixture, FollowsLinksAndGoesBackAndForward) {

@@ -2,17 +2,23 @@
 // (or the real one for the end-to-end case) and a private data folder per test.
 #include "app/Main.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -23,11 +29,13 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,10 +45,17 @@
 #include "jobs/job.h"
 #include "settings/Options.h"
 #include "settings/datafiles.h"
+#include "tests/fake/fake_log.h"
+#include "ui/About.h"
 #include "ui/Busy.h"
 #include "ui/Edit.h"
+#include "ui/Help.h"
 #include "ui/Lvdata.h"
 #include "ui/Shell.h"
+#include "ui/Tip.h"
+#include "util/shutdown.h"
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -402,10 +417,10 @@ TEST_F(MainTest, AddingByDialogUsesTheFilterAndRemembersTheFolder) {
 
 TEST_F(MainTest, RunWithStopAndStopAll) {
     for (const char* f : {"one.avi", "two.avi", "three.avi"}) WriteFile(media / f);
-    // Three probes, then: stopped (its converter ends well), done, stopped
-    // (its converter fails): a stopped job ends Cancelled either way.
-    Script("duration:5|duration:5|duration:5|progress:40;output:1000;hang;stopexit:0|"
-           "progress:100;output:2048|progress:20;hang");
+    // Three probes, then: stopped (its converter ends well: Cancelled), done,
+    // stopped (its converter fails: Conversion Error).
+    Script("duration:5|duration:5|duration:5|stopexit:0;progress:40;output:1000;hang|"
+           "progress:100;output:2048|progress:20;output:500;hang");
     TFMain& w = Open({}, true);
     w.settings().maxConversions = 1;
     w.AddDroppedFiles({(media / "one.avi").string(), (media / "two.avi").string(), (media / "three.avi").string()});
@@ -413,7 +428,8 @@ TEST_F(MainTest, RunWithStopAndStopAll) {
     EXPECT_EQ(StatusOf(1), Pending);
     EXPECT_FALSE(w.BSelectDir->isEnabled());
     EXPECT_FALSE(w.CBVideoFor->isEnabled());
-    EXPECT_FALSE(w.Settings1->isEnabled());
+    // The settings may be changed during a run, from the menu as from the button.
+    EXPECT_TRUE(w.Settings1->isEnabled());
     EXPECT_TRUE(w.TBOptions->isEnabled());
     EXPECT_FALSE(w.ProgressBar->isHidden());
     EXPECT_FALSE(w.RxGIFAnimator1->isHidden());
@@ -422,6 +438,9 @@ TEST_F(MainTest, RunWithStopAndStopAll) {
     EXPECT_TRUE(QRegularExpression("^1 / 3  \\d+%$").match(w.StatusPanel1->text()).hasMatch())
         << w.StatusPanel1->text().toStdString();
 
+    // Its converter has taken its script (the next job's would otherwise race it).
+    const fs::path firstOutput = dest / ("one" + Ext());
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(firstOutput) && fs::file_size(firstOutput) == 1000; }));
     w.LVBook->lvdGoto(0);
     w.UpdateCommandStates();
     ASSERT_TRUE(w.StopConversion1->isEnabled());
@@ -430,12 +449,14 @@ TEST_F(MainTest, RunWithStopAndStopAll) {
     EXPECT_EQ(MessageTexts().back(), "Stop converting this video?");
     ASSERT_TRUE(WaitUntil([&] { return StatusOf(1) == Done; }));
     EXPECT_EQ(StatusOf(0), Cancelled);
-    ASSERT_TRUE(WaitUntil([&] { return StatusOf(2) == Converting; }));
+    const fs::path thirdOutput = dest / ("three" + Ext());
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(thirdOutput) && fs::file_size(thirdOutput) == 500; }));
     w.UpdateCommandStates();
     ASSERT_TRUE(w.StopAll1->isEnabled());
     w.StopAll1->trigger();
     ASSERT_TRUE(RunEnded());
-    EXPECT_EQ(StatusOf(2), Cancelled);
+    EXPECT_EQ(StatusOf(2), ConvertError);
+    EXPECT_FALSE(fs::exists(thirdOutput));  // a failed run leaves no partial file
     EXPECT_EQ(JobAt(w.store(), 1)->outputSize, 2048u);
     // Stop All: the bar goes at once, the window is idle again.
     EXPECT_TRUE(w.ProgressBar->isHidden());
@@ -784,6 +805,337 @@ TEST_F(MainTest, ConvertsAGeneratedClipEndToEnd) {
     ASSERT_TRUE(HistoryLoad(history, (data / kHistoryFileName).string()));
     ASSERT_EQ(JobCount(history), 1);
     EXPECT_EQ(JobAt(history, 0)->outputPath, out);
+    JobStoreRelease(history);
+}
+
+// ---------------------------------------------------------------- refused files
+
+// A stand-in converter that says something on stderr and ends as told.
+std::string ScriptedConverter(const fs::path& folder, const std::string& body) {
+    const fs::path path = folder / "converter.sh";
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(path, fs::perms::owner_all);
+    return path.string();
+}
+
+TEST_F(MainTest, AnInvalidVideoShowsTheConvertersReasonBelowTheName) {
+    const fs::path clip = media / "clip.avi";
+    WriteFile(clip);
+    const std::string said = "movenna-convert: " + clip.string() + ": not a usable video or audio file (Invalid data)";
+    const struct {
+        const char* name;
+        std::string body;
+        std::string message;
+    } cases[] = {
+        {"with a reason", "echo \"" + said + "\" >&2\necho >&2\nexit 236", clip.string() + " Invalid video\n" + said},
+        {"silent", "exit 236", clip.string() + " Invalid video"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShellTest::Reset();
+        ShellTest::EnableMessageBoxes(true);
+        TFMainSetup setup = Setup();
+        setup.converterPath = ScriptedConverter(root, c.body);
+        window = std::make_unique<TFMain>(setup);
+        window->AddDroppedFiles({clip.string()});
+        EXPECT_EQ(Count(), 0);
+        EXPECT_EQ(MessageTexts(), std::vector<std::string>{c.message});
+        window.reset();
+    }
+}
+
+TEST_F(MainTest, FilesThatCouldNotBeExaminedAreNamed) {
+    std::vector<std::string> files;
+    for (int i = 1; i <= 7; ++i) {
+        files.push_back((media / ("clip" + std::to_string(i) + ".avi")).string());
+        WriteFile(files.back());
+    }
+    const struct {
+        const char* name;
+        bool converterThere;
+        const char* reason;
+    } cases[] = {
+        {"no converter", false, ""},
+        {"crashing converter", true, "something broke"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShellTest::Reset();
+        ShellTest::EnableMessageBoxes(true);
+        TFMainSetup setup = Setup();
+        setup.converterPath = c.converterThere
+                                  ? ScriptedConverter(root, std::string("echo '") + c.reason + "' >&2\nkill -SEGV $$")
+                                  : (root / "no-converter").string();
+        window = std::make_unique<TFMain>(setup);
+        window->AddDroppedFiles(files);
+        EXPECT_EQ(Count(), 0);
+        ASSERT_EQ(MessageTexts().size(), 1u);
+        const std::string text = MessageTexts()[0];
+        EXPECT_EQ(text.rfind("7 file(s) could not be examined and were not added:", 0), 0u) << text;
+        // The first five by name, each with the converter's words; the rest counted.
+        std::string named;
+        for (size_t i = 0; i < 5; ++i)
+            named += "\n" + files[i] + (*c.reason != '\0' ? std::string("\n    ") + c.reason : std::string());
+        EXPECT_NE(text.find(named + "\nand 2 more\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find(files[5]), std::string::npos) << text;
+        EXPECT_NE(text.find(setup.converterPath), std::string::npos) << text;
+        window.reset();
+    }
+}
+
+// ---------------------------------------------------------------- help menu
+
+TEST_F(MainTest, F1InsideAnOpenMenuClosesItAndOpensTheHelpContents) {
+    TFMain& w = Open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    for (QMenu* menu : {w.File1, w.Options1, w.Help1, w.PopupMenu1}) {
+        SCOPED_TRACE(menu->objectName().toStdString());
+        HelpUninitialize();
+        menu->popup(w.mapToGlobal(QPoint(20, 20)));
+        ASSERT_TRUE(WaitUntil([&] { return menu->isVisible(); }));
+        QTest::keyClick(menu, Qt::Key_F1);
+        ASSERT_TRUE(WaitUntil([] { return HelpWindow() != nullptr && HelpWindow()->isVisible(); }));
+        EXPECT_FALSE(menu->isVisible());
+        EXPECT_EQ(HelpWindow()->CurrentPage().toStdString(), HelpPages()[0].file);
+    }
+    // Any other key still belongs to the menu.
+    HelpUninitialize();
+    w.File1->popup(w.mapToGlobal(QPoint(20, 20)));
+    ASSERT_TRUE(WaitUntil([&] { return w.File1->isVisible(); }));
+    QTest::keyClick(w.File1, Qt::Key_Down);
+    QApplication::processEvents();
+    EXPECT_TRUE(w.File1->isVisible());
+    EXPECT_EQ(HelpWindow(), nullptr);
+    w.File1->close();
+}
+
+TEST_F(MainTest, IndexAndTheHelpButtonOpenTheContents) {
+    TFMain& w = Open();
+    const std::function<void()> commands[] = {[&] { w.Index1->trigger(); }, [&] { w.TBHelp->click(); }};
+    for (const auto& command : commands) {
+        HelpUninitialize();
+        command();
+        ASSERT_NE(HelpWindow(), nullptr);
+        EXPECT_TRUE(HelpWindow()->isVisible());
+        EXPECT_EQ(HelpWindow()->CurrentPage().toStdString(), HelpPages()[0].file);
+    }
+    // Closing the window closes its help.
+    window.reset();
+    EXPECT_EQ(HelpWindow(), nullptr);
+}
+
+TEST_F(MainTest, TipOfTheDayWritesTheStartUpChoiceBack) {
+    TFMain& w = Open();
+    struct Reset {
+        ~Reset() { TFTip::answerForTests = nullptr; }
+    } reset;
+    for (bool before : {true, false}) {
+        SCOPED_TRACE(before);
+        w.settings().showTipAtStart = before ? 1 : 0;
+        bool shownChecked = !before;
+        TFTip::answerForTests = [&](TFTip& tip) {
+            shownChecked = tip.CBStartup->isChecked();
+            tip.CBStartup->setChecked(!before);
+            tip.BitBtnCloseClick();
+        };
+        w.TipoftheDay1->trigger();
+        EXPECT_EQ(shownChecked, before);
+        EXPECT_EQ(w.settings().showTipAtStart, before ? 0 : 1);
+    }
+    // Not at start-up unless asked for.
+    TFTip::answerForTests = [](TFTip&) { ADD_FAILURE() << "tip shown at start-up"; };
+    w.settings().showTipAtStart = 1;
+    w.FormActivate();
+}
+
+TEST_F(MainTest, HomePageWithoutABrowserSaysSo) {
+    TFMain& w = Open();
+    // An empty desktop: no mimeapps.list anywhere, so no default browser.
+    const fs::path empty = root / "xdg";
+    fs::create_directories(empty);
+    const char* vars[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* v : vars) {
+        const char* value = getenv(v);
+        saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+        setenv(v, empty.c_str(), 1);
+    }
+    std::vector<QUrl> opened;
+    ShellTest::SetOpenUrlHandler([&](const QUrl& url) {
+        opened.push_back(url);
+        return false;
+    });
+    w.ProgramHomePage1->trigger();
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i]) setenv(vars[i], saved[i]->c_str(), 1);
+        else unsetenv(vars[i]);
+    }
+    ASSERT_FALSE(MessageTexts().empty());
+    EXPECT_EQ(MessageTexts().back().rfind("No web browser could be started. The home page is:\n", 0), 0u)
+        << MessageTexts().back();
+}
+
+TEST_F(MainTest, AboutOpensTheAboutBox) {
+    TFMain& w = Open();
+    struct Reset {
+        ~Reset() { TFBAbout::answerForTests = nullptr; }
+    } reset;
+    QString caption;
+    TFBAbout::answerForTests = [&](TFBAbout& box) { caption = box.windowTitle(); };
+    w.About1->trigger();
+    EXPECT_EQ(caption, AboutCaption());
+}
+
+// ---------------------------------------------------------------- power off
+
+class RecordingShutdown : public ShutdownBackend {
+public:
+    explicit RecordingShutdown(bool powerOffAccepted) : powerOffAccepted_(powerOffAccepted) {
+        SetShutdownBackend(this);
+    }
+    ~RecordingShutdown() override { SetShutdownBackend(nullptr); }
+    bool Request(ExitAction action, int flags) override {
+        calls.push_back({action, flags});
+        return action != ExitAction::PowerOff || powerOffAccepted_;
+    }
+    std::vector<std::pair<ExitAction, int>> calls;
+
+private:
+    bool powerOffAccepted_;
+};
+
+TEST_F(MainTest, ARunThatAskedForPowerOffClosesAndPowersOffOrShutsDown) {
+    WriteFile(media / "one.avi");
+    using Calls = std::vector<std::pair<ExitAction, int>>;
+    const struct {
+        bool powerOffAccepted;
+        Calls calls;
+    } cases[] = {
+        {true, {{ExitAction::PowerOff, kExitPowerOff}}},
+        {false, {{ExitAction::PowerOff, kExitPowerOff}, {ExitAction::Shutdown, kExitShutdown}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.powerOffAccepted);
+        fs::remove(data / kHistoryFileName);
+        RecordingShutdown backend(c.powerOffAccepted);
+        TFMainSetup setup = Setup();
+        setup.powerOff = true;
+        window = std::make_unique<TFMain>(setup);
+        window->settingsDialog = [](AppSettings&, const QString&) { return true; };
+        window->settings().shutdownAfter = 1;
+        window->AddDroppedFiles({(media / "one.avi").string()});
+        EXPECT_NE(MessageTexts().back().find("The computer will be shut down"), std::string::npos);
+        ASSERT_TRUE(WaitUntil([&] { return window->store() == nullptr; })) << "the window did not close";
+        EXPECT_EQ(backend.calls, c.calls);
+        window.reset();
+        JobStore* history = JobStoreCreate();
+        ASSERT_TRUE(HistoryLoad(history, (data / kHistoryFileName).string()));
+        ASSERT_EQ(JobCount(history), 1);
+        EXPECT_EQ(JobAt(history, 0)->status.load(), Done);
+        JobStoreRelease(history);
+    }
+}
+
+TEST_F(MainTest, WithoutPowerOffTheRunOnlyCloses) {
+    WriteFile(media / "one.avi");
+    RecordingShutdown backend(true);
+    TFMain& w = Open({}, true);
+    w.settings().shutdownAfter = 1;
+    w.AddDroppedFiles({(media / "one.avi").string()});
+    ASSERT_TRUE(WaitUntil([&] { return w.store() == nullptr; }));
+    EXPECT_TRUE(backend.calls.empty());
+}
+
+// ---------------------------------------------------------------- told to stop
+
+constexpr const char* kQuitChildVar = "MOVENNA_TEST_QUIT_CHILD";
+
+// The other half of ASignalClosesTheWindowAndCleansUp, run in a process of
+// its own: the window as the program runs it, with a conversion that hangs.
+TEST(MainQuitSignalChild, WindowRunsUntilTold) {
+    const char* dir = getenv(kQuitChildVar);
+    if (dir == nullptr) GTEST_SKIP() << "started by MainTest.ASignalClosesTheWindowAndCleansUp";
+    const fs::path root = dir;
+    ShellTest::EnableMessageBoxes(true);
+    TFMainSetup setup;
+    setup.converterPath = kFake;
+    setup.playerPath = kFake;
+    setup.dataFolder = (root / "data").string();
+    setup.defaultDestFolder = (root / "dest").string();
+    auto* w = new TFMain(setup);
+    w->settingsDialog = [](AppSettings&, const QString&) { return true; };
+    const bool caught = InstallQuitSignals(w);
+    w->show();
+    w->AddDroppedFiles({(root / "media" / "one.avi").string()});
+    const int code = caught ? QApplication::exec() : 5;
+    const bool cleanedUp = w->store() == nullptr;
+    delete w;
+    std::fflush(nullptr);
+    _exit(code == 0 && cleanedUp ? 0 : 3);
+}
+
+TEST_F(MainTest, ASignalClosesTheWindowAndCleansUp) {
+    WriteFile(media / "one.avi");
+    Script("duration:5|progress:10;output:500;hang");
+    const fs::path log = root / "fake.log", childLog = root / "child.log";
+    setenv("FAKE_CONVERT_LOG", log.c_str(), 1);
+    setenv(kQuitChildVar, root.c_str(), 1);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, childLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=MainQuitSignalChild.WindowRunsUntilTold";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    unsetenv(kQuitChildVar);
+    ASSERT_EQ(spawned, 0);
+    int status = 0;
+    bool ended = false;
+    auto childEnded = [&] {
+        if (!ended && waitpid(pid, &status, WNOHANG) == pid) ended = true;
+        return ended;
+    };
+    struct Reaper {
+        pid_t pid;
+        const bool& ended;
+        ~Reaper() {
+            if (!ended) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{pid, ended};
+
+    // The conversion has written part of its output and hangs.
+    fs::path partial;
+    ASSERT_TRUE(WaitUntil([&] {
+        if (childEnded()) return true;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(dest, ec))
+            if (entry.is_regular_file() && entry.file_size() == 500) partial = entry.path();
+        return !partial.empty();
+    }, 60000));
+    ASSERT_FALSE(ended) << ReadAll(childLog);
+    std::string channel;
+    for (const FakeCall& call : ReadFakeLog(log.string()))
+        for (size_t i = 0; i + 1 < call.argv.size(); ++i)
+            if (call.argv[i] == "-brmap") channel = "/dev/shm/movenna-" + call.argv[i + 1];
+    ASSERT_FALSE(channel.empty());
+    EXPECT_TRUE(fs::exists(channel));
+
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    ASSERT_TRUE(WaitUntil(childEnded, 60000)) << ReadAll(childLog);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << ReadAll(childLog);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadAll(childLog);
+    EXPECT_FALSE(fs::exists(partial));
+    EXPECT_FALSE(fs::exists(channel));
+    JobStore* history = JobStoreCreate();
+    EXPECT_TRUE(HistoryLoad(history, (data / kHistoryFileName).string()));
+    EXPECT_EQ(JobCount(history), 0);
     JobStoreRelease(history);
 }
 

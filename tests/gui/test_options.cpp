@@ -1,5 +1,6 @@
 #include "settings/Options.h"
 
+#include "ui/Help.h"
 #include "ui/Shell.h"
 
 #include <QApplication>
@@ -97,6 +98,29 @@ protected:
 
     AppSettings settings;
 };
+
+// F1 anywhere in the dialog opens the help at its table of contents.
+TEST_F(OptionsTest, F1OpensTheHelpAtItsTableOfContents)
+{
+    bool helpShown = false;
+    EXPECT_FALSE(runModal([&helpShown](TFOptions& d) {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+        for (QWidget* focus : std::initializer_list<QWidget*>{d.CBVideoFor, d.BOk}) {
+            if (HelpWindow() != nullptr) HelpWindow()->close();
+            d.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+            QTest::keyClick(focus, Qt::Key_F1);
+            ASSERT_NE(HelpWindow(), nullptr) << focus->objectName().toStdString();
+            helpShown = HelpWindow()->isVisible();
+            EXPECT_TRUE(helpShown) << focus->objectName().toStdString();
+            EXPECT_EQ(HelpWindow()->CurrentPage(), "index.html");
+        }
+        HelpWindow()->close();
+        d.reject();
+    }));
+    EXPECT_TRUE(helpShown);
+    HelpUninitialize();
+}
 
 TEST_F(OptionsTest, ComponentsCarryTheirNamesAndTexts)
 {
@@ -349,6 +373,28 @@ TEST_P(AudioOnlyProfileTest, OpensWithAudioListsEnabled)
     EXPECT_TRUE(d.CBDisableAudio->isHidden());
     for (QComboBox* box : audioLists(d))
         EXPECT_TRUE(box->isEnabled()) << box->objectName().toStdString();
+}
+
+// The Audio group fills the row the hidden Video group leaves, and the
+// dialog does not shrink.
+TEST_P(AudioOnlyProfileTest, AudioGroupTakesTheRowOfBothGroups)
+{
+    useProfile(700);
+    TFOptions d;
+    d.load(settings);
+    d.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+    const QRect videoBefore = d.GroupVideo->geometry();
+    const QRect audioBefore = d.GroupBox2->geometry();
+    const QSize sizeBefore = d.size();
+
+    d.CBVideoFor->setCurrentIndex(RowOf(GetParam()));
+    QApplication::processEvents();
+    d.adjustSize();
+    const QRect audio = d.GroupBox2->geometry();
+    EXPECT_LE(audio.left(), videoBefore.left() + 2);
+    EXPECT_GE(audio.right(), audioBefore.right() - 2);
+    EXPECT_GE(d.width(), sizeBefore.width() - 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(AudioRows, AudioOnlyProfileTest, ::testing::Values(5000, 5010, 5020, 5030, 5040));

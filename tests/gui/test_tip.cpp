@@ -146,7 +146,7 @@ TEST_F(TipFixture, EscapeAndCloseEndTheDialog) {
     EXPECT_FALSE(dialog.isVisible());
 }
 
-TEST_F(TipFixture, F1OpensTheHelpAtTheMainWindowPage) {
+TEST_F(TipFixture, F1OpensTheHelpAtItsTableOfContents) {
     TipTexts texts = MovennaTipTexts(true);
     TFTip::answerForTests = [](TFTip& d) {
         d.show();
@@ -156,7 +156,7 @@ TEST_F(TipFixture, F1OpensTheHelpAtTheMainWindowPage) {
     };
     ShowTipOfTheDay(texts, kHelpContextMain);
     ASSERT_NE(HelpWindow(), nullptr);
-    EXPECT_EQ(HelpWindow()->CurrentPage(), "main-window.html");
+    EXPECT_EQ(HelpWindow()->CurrentPage(), "index.html");
     HelpUninitialize();
 }
 

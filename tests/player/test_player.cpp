@@ -7,6 +7,9 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QVideoFrame>
+#include <QVideoSink>
+#include <QVideoWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -30,16 +33,15 @@ class PlayerFixture : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
-    // A one-second clip from ffmpeg's synthetic sources.
-    QString MakeClip(const QString& name, const QStringList& sources) {
+    // A clip of the given seconds from ffmpeg's synthetic sources.
+    QString MakeClip(const QString& name, const QStringList& sources, int seconds = 1) {
         const QString path = dir.filePath(name);
         QStringList args{"-v", "error", "-y"};
         for (const QString& s : sources)
             args << "-f"
                  << "lavfi"
                  << "-i" << s;
-        args << "-t"
-             << "1" << path;
+        args << "-t" << QString::number(seconds) << path;
         QProcess ffmpeg;
         ffmpeg.start("ffmpeg", args);
         EXPECT_TRUE(ffmpeg.waitForFinished(60000));
@@ -85,6 +87,87 @@ TEST_F(PlayerFixture, PlaysAGeneratedClipOrSaysWhyNot) {
     EXPECT_TRUE(w.TimeText().endsWith(" / 0:01")) << w.TimeText().toStdString();
     EXPECT_EQ(w.seekSlider->maximum(), static_cast<int>(w.Duration()));
     EXPECT_TRUE(w.windowTitle().startsWith("clip.mp4"));
+}
+
+// The play button, the keys and the slider, as a user works them. Picture
+// only: a test machine has no sound device, and a sound that cannot start
+// holds the whole stream.
+TEST_F(PlayerFixture, PlayPauseAndSeek) {
+    const QString clip =
+        MakeClip("long.mp4", {"testsrc=size=160x120:rate=25"}, 12);
+    PlayerWindow w;
+    w.show();
+    w.activateWindow();
+    w.Open(clip);
+    ASSERT_NO_FATAL_FAILURE(WaitForLoad(w));
+    if (!w.ErrorText().isEmpty())
+        GTEST_SKIP() << "the media back-end cannot play here: " << w.ErrorText().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return w.IsPlaying(); }));
+    // Known once the stream runs.
+    ASSERT_TRUE(WaitUntil([&] { return w.player->isSeekable(); }));
+
+    QTest::mouseClick(w.playButton, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] {
+        return w.player->playbackState() == QMediaPlayer::PausedState;
+    }));
+    EXPECT_FALSE(w.IsPlaying());
+
+    // Paused, the keys still seek: five seconds on, then back.
+    const qint64 before = w.player->position();
+    QTest::keyClick(&w, Qt::Key_Right);
+    ASSERT_TRUE(WaitUntil([&] { return w.player->position() >= before + 4000; }))
+        << w.player->position();
+    EXPECT_TRUE(WaitUntil([&] { return w.seekSlider->value() >= before + 4000; }));
+    EXPECT_FALSE(w.IsPlaying());
+    QTest::keyClick(&w, Qt::Key_Left);
+    ASSERT_TRUE(WaitUntil([&] { return w.player->position() < before + 4000; }))
+        << w.player->position();
+
+    // Dragging the slider seeks where it is let go.
+    w.seekSlider->setSliderDown(true);
+    w.seekSlider->setSliderPosition(8000);
+    w.seekSlider->setSliderDown(false);
+    ASSERT_TRUE(WaitUntil([&] { return w.player->position() >= 7000; })) << w.player->position();
+
+    QTest::keyClick(&w, Qt::Key_Space);
+    ASSERT_TRUE(WaitUntil([&] { return w.IsPlaying(); }));
+    QTest::mouseClick(w.playButton, Qt::LeftButton);
+    EXPECT_TRUE(WaitUntil([&] { return !w.IsPlaying(); }));
+}
+
+// At the end the window goes back to the start and keeps a picture there,
+// paused, instead of a black one.
+TEST_F(PlayerFixture, EndShowsTheFirstPicturePaused) {
+    const QString clip = MakeClip("end.mp4", {"testsrc=size=160x120:rate=25"}, 1);
+    PlayerWindow w;
+    w.show();
+    bool ended = false;
+    QObject::connect(w.player, &QMediaPlayer::mediaStatusChanged, &w,
+                     [&ended](QMediaPlayer::MediaStatus status) {
+                         if (status == QMediaPlayer::EndOfMedia) ended = true;
+                     });
+    QVideoSink* sink = w.video->videoSink();
+    ASSERT_NE(sink, nullptr);
+    bool framesSeen = false;
+    QObject::connect(sink, &QVideoSink::videoFrameChanged, &w,
+                     [&framesSeen](const QVideoFrame& frame) { framesSeen |= frame.isValid(); });
+    w.Open(clip);
+    ASSERT_NO_FATAL_FAILURE(WaitForLoad(w));
+    if (!w.ErrorText().isEmpty())
+        GTEST_SKIP() << "the media back-end cannot play here: " << w.ErrorText().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return ended; }));
+    if (!framesSeen) GTEST_SKIP() << "the media back-end gives no pictures here";
+
+    ASSERT_TRUE(WaitUntil([&] {
+        return w.player->playbackState() == QMediaPlayer::PausedState &&
+               w.player->position() < 500;
+    })) << w.player->playbackState() << " " << w.player->position();
+    EXPECT_TRUE(WaitUntil([&] { return sink->videoFrame().isValid(); }));
+    EXPECT_EQ(w.pages->currentWidget(), w.video);
+    EXPECT_TRUE(w.playButton->isEnabled());
+    // Play again from the start.
+    QTest::mouseClick(w.playButton, Qt::LeftButton);
+    EXPECT_TRUE(WaitUntil([&] { return w.IsPlaying(); }));
 }
 
 TEST_F(PlayerFixture, MissingFileIsReportedInTheWindow) {

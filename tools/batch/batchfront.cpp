@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "converter/progress.h"
 #include "jobs/job.h"
 #include "util/textutil.h"
 
@@ -14,24 +15,41 @@ void BatchFrontEnd::SetBusyState(bool busy) {
     if (!busy) Refresh(true);
 }
 
-void BatchFrontEnd::ShowRunProgress(int, int, int percent) { percent_ = percent; }
+void BatchFrontEnd::ShowRunProgress(int, int, int percent) {
+    percent_ = percent;
+    if (terminal_ || percent / 10 == lastPlainPercent_ / 10) return;
+    lastPlainPercent_ = percent;
+    fprintf(out_, "Overall %d%%\n", percent);
+    fflush(out_);
+}
 
 void BatchFrontEnd::ShowJobRow(int position) {
     if (terminal_) {
         Refresh(false);
         return;
     }
-    // Plain output: one line for every status a job reaches, none for ticks.
+    // Plain output: a line when a job reaches a new status, and while it
+    // converts, one for every tenth of the way; none for the other ticks.
     ConversionJob* job = JobAt(store_, position);
+    if (job == nullptr || position < 0) return;
+    if (static_cast<size_t>(position) >= shown_.size()) shown_.resize(static_cast<size_t>(position) + 1);
+    Shown& shown = shown_[static_cast<size_t>(position)];
     int16_t status = job->status.load();
-    if (status == Converting || status == Pending) return;
+    if (status == Pending || status == Starting) return;
+    int tenth = -1;
+    if (status == Converting) {
+        double percent = 0.0;
+        if (job->progressSlot >= 0 && ProgressRead(job->progressSlot, &percent, nullptr) != 0)
+            tenth = static_cast<int>(percent) / 10;
+        else
+            tenth = 0;
+    }
+    if (status == shown.status && tenth == shown.tenth) return;
+    shown.status = status;
+    shown.tenth = tenth;
     std::string text;
     StatusText(*job, text);
     fprintf(out_, "%s\t%s\n", text.c_str(), job->sourcePath.c_str());
-    if (percent_ / 10 != lastPlainPercent_ / 10) {
-        lastPlainPercent_ = percent_;
-        fprintf(out_, "Overall %d%%\n", percent_);
-    }
     fflush(out_);
 }
 

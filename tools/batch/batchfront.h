@@ -3,8 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "jobs/scheduler.h"
 
@@ -30,7 +32,7 @@ public:
 
     bool running() const { return running_; }
     // Redraws the live block on a terminal (at most a few times a second);
-    // elsewhere prints a line whenever a job changes status.
+    // elsewhere nothing: plain lines are printed as the jobs change.
     void Refresh(bool force);
     // Leaves the terminal's live block behind before the summary is printed.
     void Finish();
@@ -44,4 +46,10 @@ private:
     int drawnLines_ = 0;
     long lastDraw_ = 0;
     int lastPlainPercent_ = -1;
+    // Plain output: what was last printed for each job, by position.
+    struct Shown {
+        int16_t status = -1;
+        int tenth = -1; // percent / 10 while converting
+    };
+    std::vector<Shown> shown_;
 };

@@ -1,5 +1,6 @@
 // movenna-batch: converts files and folders from a terminal with the same
 // core, settings and converter as the window.
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "app/paths.h"
 #include "converter/profiles.h"
 #include "converter/progress.h"
+#include "converter/progress_slot.h"
 #include "jobs/job.h"
 #include "jobs/scheduler.h"
 #include "net/worker.h"
@@ -25,11 +27,34 @@
 namespace {
 
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
+// The signals that ask us to stop: Ctrl+C, kill, a closed terminal, Ctrl+\.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The first stop signal received, 0 while none came.
 volatile sig_atomic_t gInterrupted = 0;
+// The progress channel's name, for a second signal to remove it on the way out.
+char gChannelObject[64] = "";
 
-void OnInterrupt(int) { gInterrupted = 1; }
+void OnInterrupt(int sig) {
+    if (gInterrupted == 0) {
+        gInterrupted = sig;
+        return;
+    }
+    // Asked again while the converters wind down: quit now. They end with
+    // us (they follow their parent's death), but the partial outputs stay.
+    if (gChannelObject[0] != '\0') shm_unlink(gChannelObject);
+    for (int stop : kStopSignals) signal(stop, SIG_DFL);
+    raise(sig);
+}
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int stop : kStopSignals) sigaddset(&action.sa_mask, stop);
+    for (int stop : kStopSignals) sigaction(stop, &action, nullptr);
+}
 
 const char* const kUsage =
     "usage: movenna-batch [--profile ID] [--dest DIR] [--jobs N] [--converter PATH]\n"
@@ -43,7 +68,15 @@ const char* const kUsage =
     "  --dest DIR       destination folder (created when missing)\n"
     "  --jobs N         conversions at once, 1 to 20\n"
     "  --converter PATH converter program (default: movenna-convert beside this one)\n"
-    "  --data-dir DIR   folder of settings.dat and history.dat (read only)\n";
+    "  --data-dir DIR   folder of settings.dat and history.dat (read only)\n"
+    "\n"
+    "Exit status: 0 when every file was converted; 1 when a job did not end\n"
+    "as converted or a file or folder named could not be added (even if every\n"
+    "job that was added converted), or --history could not read the history\n"
+    "file whole; 2 for a usage error; 128 plus the signal's number when stopped\n"
+    "by SIGINT (Ctrl+C: 130), SIGTERM, SIGHUP or SIGQUIT. A stop ends every\n"
+    "conversion, removes the unfinished outputs and still prints the summary;\n"
+    "a second Ctrl+C quits at once and leaves the unfinished outputs behind.\n";
 
 int UsageError(const char* format, const char* what) {
     fprintf(stderr, "movenna-batch: ");
@@ -77,10 +110,28 @@ std::string DataPath(const std::string& dataDir, const char* name) {
 
 int PrintHistory(const std::string& path) {
     JobStore* store = JobStoreCreate();
-    if (!HistoryLoad(store, path)) {
-        fprintf(stderr, "movenna-batch: cannot read the history file %s\n", path.c_str());
-        JobStoreRelease(store);
-        return 1;
+    // Read only: a damaged file is neither copied aside nor repaired here.
+    const HistoryReadResult read = HistoryRead(store, path);
+    const int readError = errno;
+    int status = 0;
+    switch (read) {
+    case HistoryReadResult::Missing:
+    case HistoryReadResult::Whole:
+        break;
+    case HistoryReadResult::Damaged:
+        fprintf(stderr, "movenna-batch: the history file %s is damaged; only the entries "
+                        "before the damage are shown\n", path.c_str());
+        status = 1;
+        break;
+    case HistoryReadResult::Foreign:
+        fprintf(stderr, "movenna-batch: %s is not a history file\n", path.c_str());
+        status = 1;
+        break;
+    case HistoryReadResult::Unreadable:
+        fprintf(stderr, "movenna-batch: cannot read the history file %s: %s\n", path.c_str(),
+                strerror(readError));
+        status = 1;
+        break;
     }
     std::string cell;
     for (int i = 0; i < JobCount(store); ++i) {
@@ -92,7 +143,12 @@ int PrintHistory(const std::string& path) {
         printf("\n");
     }
     JobStoreRelease(store);
-    return 0;
+    return status;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Any file or folder that could not be added makes the exit status 1.
@@ -115,16 +171,23 @@ bool FolderWritable(const std::string& folder, int* err) {
     return true;
 }
 
-void ReportRefusal(const std::string& path, AddOutcome outcome) {
+void ReportRefusal(const std::string& path, AddOutcome outcome, const std::string& reason) {
+    // After a stop request a failed probe says nothing about the file: its
+    // converter may have been ended by the same signal.
+    if (gInterrupted != 0) return;
     if (outcome != AddOutcome::Added) gAnyRefused = true;
     switch (outcome) {
     case AddOutcome::Added:
         break;
     case AddOutcome::InvalidVideo:
-        fprintf(stderr, "%s Invalid video\n", path.c_str());
+        if (reason.empty())
+            fprintf(stderr, "%s Invalid video\n", path.c_str());
+        else
+            fprintf(stderr, "%s Invalid video (%s)\n", path.c_str(), reason.c_str());
         break;
     case AddOutcome::Refused:
         fprintf(stderr, "%s: could not be probed (is the converter missing?)\n", path.c_str());
+        if (!reason.empty()) fprintf(stderr, "  %s\n", reason.c_str());
         break;
     case AddOutcome::PathTooLong:
         fprintf(stderr, "%s: path too long\n", path.c_str());
@@ -213,13 +276,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     CreateGuiCallWindow(nullptr, nullptr);
-
-    struct sigaction action{};
-    action.sa_handler = OnInterrupt;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    snprintf(gChannelObject, sizeof gChannelObject, "%s%s", kProgressNamePrefix,
+             ProgressChannelName());
+    CatchStopSignals();
 
     JobStore* store = JobStoreCreate();
+    const auto add = [&](const std::string& path) {
+        std::string reason;
+        const AddOutcome outcome = AddVideoFile(store, settings, converter, path, &reason);
+        ReportRefusal(path, outcome, reason);
+    };
     for (const std::string& input : inputs) {
         if (gInterrupted) break;
         struct stat st{};
@@ -230,7 +296,7 @@ int main(int argc, char** argv) {
             ScanFolderForVideos(
                 input,
                 [&](const std::string& path) {
-                    ReportRefusal(path, AddVideoFile(store, settings, converter, path));
+                    add(path);
                     return gInterrupted == 0;
                 },
                 [](const std::string& folder, int err) {
@@ -238,13 +304,13 @@ int main(int argc, char** argv) {
                     gAnyRefused = true;
                 });
         } else {
-            ReportRefusal(input, AddVideoFile(store, settings, converter, input));
+            add(input);
         }
     }
 
     int status = 0;
     if (gInterrupted) {
-        status = kExitInterrupted;
+        status = 128 + gInterrupted;
     } else if (JobCount(store) == 0) {
         fprintf(stderr, "movenna-batch: nothing to convert\n");
         status = 1;
@@ -269,11 +335,13 @@ int main(int argc, char** argv) {
             if (stopping && job->status.load() != Done) DeletePartialOutput(store, *job);
             std::string text;
             StatusText(*job, text);
-            printf("%s\t%s\t%s\n", text.c_str(), job->sourcePath.c_str(), job->outputPath.c_str());
+            // Only a file that is there: a stopped or failed job's is gone.
+            const char* output = FileExists(job->outputPath) ? job->outputPath.c_str() : "";
+            printf("%s\t%s\t%s\n", text.c_str(), job->sourcePath.c_str(), output);
             if (job->status.load() != Done) status = 1;
         }
         if (gAnyRefused && status == 0) status = 1;
-        if (stopping) status = kExitInterrupted;
+        if (stopping) status = 128 + gInterrupted;
         JobLockClose();
     }
     JobStoreRelease(store);

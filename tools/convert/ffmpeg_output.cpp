@@ -81,11 +81,33 @@ double PercentDone(double outTimeUs, double durationSeconds) {
     return std::clamp(percent, 0.0, 100.0);
 }
 
+namespace {
+
+// ffmpeg's account of what it does rather than of what went wrong: the
+// listings of inputs, outputs and the stream mapping (their detail lines are
+// indented: streams, metadata, side data), and the banner.
+bool IsListingLine(std::string_view rawLine, std::string_view line) {
+    if (!rawLine.empty() && (rawLine.front() == ' ' || rawLine.front() == '\t')) return true;
+    static constexpr std::string_view kHeads[] = {
+        "Input #", "Output #", "Stream mapping:", "Press [q] to stop", "ffmpeg version",
+        "ffmpeg stats and -progress period",
+    };
+    for (std::string_view head : kHeads)
+        if (line.starts_with(head)) return true;
+    return false;
+}
+
+} // namespace
+
 void FfmpegLog::FeedLine(std::string_view rawLine) {
     const std::string_view line = Trim(rawLine);
     if (line.empty()) return;
     tail_.emplace_back(line);
     if (tail_.size() > kTailLines) tail_.pop_front();
+    if (!IsListingLine(rawLine, line)) {
+        errors_.emplace_back(line);
+        if (errors_.size() > kTailLines) errors_.pop_front();
+    }
     if (line.starts_with("Press [q] to stop")) {
         started_ = true;
         sinceStart_ = 0;
@@ -171,6 +193,10 @@ std::vector<std::string> FfmpegLog::Tail(size_t count) const {
 }
 
 std::vector<std::string> FfmpegLog::ErrorLines(size_t count) const {
-    if (!started_ || sinceStart_ == 0) return Tail(count);
-    return Tail(std::min(count, sinceStart_));
+    if (errors_.empty()) {
+        if (!started_ || sinceStart_ == 0) return Tail(count);
+        return Tail(std::min(count, sinceStart_));
+    }
+    const size_t first = errors_.size() > count ? errors_.size() - count : 0;
+    return std::vector<std::string>(errors_.begin() + static_cast<std::ptrdiff_t>(first), errors_.end());
 }

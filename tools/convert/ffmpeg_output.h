@@ -43,8 +43,9 @@ public:
 
     // The last lines, oldest first.
     std::vector<std::string> Tail(size_t count) const;
-    // The last lines once encoding began (the input listing left out), or
-    // the plain tail when it never began.
+    // The last lines that say what went wrong: the listings of inputs,
+    // outputs and streams and the banner left out (the plain tail when
+    // nothing else was printed).
     std::vector<std::string> ErrorLines(size_t count) const;
 
 private:
@@ -58,6 +59,7 @@ private:
     std::vector<Mapping> mappings_;
     std::vector<int> failedOutputs_;
     std::deque<std::string> tail_;
+    std::deque<std::string> errors_; // the tail without the listings
     size_t sinceStart_ = 0; // lines in tail_ after "Press [q] to stop"
     bool started_ = false;
 };

@@ -1,8 +1,10 @@
 // movenna-convert: probes a source in-process and converts it by running
 // ffmpeg, reporting through the program's shared progress slot.
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -25,14 +27,24 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNoFfmpeg = 127;
 constexpr size_t kErrorLinesShown = 12;
 
-void PrintUsage() {
+void PrintUsage(FILE* out) {
     std::fputs(
         "usage: movenna-convert [-y] [-an] [-vn] -i SOURCE [-brmap DIGITS -brind N]\n"
         "                       [-vcodec X [-vtag T]] [-acodec Y] [-f F] [-s WxH] [-r RATE]\n"
         "                       [-b Nkb | -sameq] [-ab N.Nkb] [-ac N] [-ar N] [-vol N]\n"
         "                       [-aspect A] [--dry-run] [ffmpeg options] OUTPUT\n"
-        "       movenna-convert -i SOURCE          (probe: prints the duration)\n",
-        stderr);
+        "       movenna-convert -i SOURCE          (probe: prints the duration)\n"
+        "       movenna-convert --help\n",
+        out);
+}
+
+// Started by the program (it gave us a progress slot): the program stops us
+// through the slot, so the terminal's Ctrl+C and Ctrl+\ are for it alone,
+// and we must not outlive it. Its death ends the run as SIGTERM does.
+void FollowTheProgram() {
+    signal(SIGINT, SIG_IGN);
+    signal(SIGQUIT, SIG_IGN);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
 }
 
 std::string ShellQuote(const std::string& text) {
@@ -59,8 +71,12 @@ int RunProbe(const ConvertRequest& request, SlotLink* slot) {
         return kExitFailed;
     }
     if (!info.Usable()) {
-        std::fprintf(stderr, "movenna-convert: %s: not a usable video or audio file (%s)\n",
-                     request.source.c_str(), info.error.c_str());
+        // The program names the source itself and shows our reason with it.
+        if (request.HasSlot())
+            std::fprintf(stderr, "%s\n", info.error.c_str());
+        else
+            std::fprintf(stderr, "movenna-convert: %s: not a usable video or audio file (%s)\n",
+                         request.source.c_str(), info.error.c_str());
         return kExitInvalidSource;
     }
     if (slot)
@@ -140,14 +156,19 @@ int RunConversion(const ConvertRequest& request, SlotLink* slot) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        PrintUsage(stdout);
+        return 0;
+    }
     ConvertRequest request;
     std::string error;
     if (!ParseConvertArgs(args, request, error)) {
         std::fprintf(stderr, "movenna-convert: %s\n", error.c_str());
-        PrintUsage();
+        PrintUsage(stderr);
         return kExitUsage;
     }
     InstallStopSignalHandlers();
+    if (request.HasSlot()) FollowTheProgram();
     // A missing channel or a bad index only costs the progress display.
     std::unique_ptr<SlotLink> slot;
     if (request.HasSlot()) slot = SlotLink::Open(request.channelName, request.slotIndex);

@@ -21,14 +21,14 @@ namespace {
 constexpr qint64 kSeekStepMs = 5000;
 
 QString BackEndMissingText() {
-    return QStringLiteral(
+    return PlayerWindow::tr(
         "No media back-end is available, so nothing can be played.\n\n"
         "Install the GStreamer plugins, for example:\n"
         "sudo apt install gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav");
 }
 
 QString CannotPlayReason() {
-    return QStringLiteral(
+    return PlayerWindow::tr(
         "It is not a video or audio file, or it is damaged, or its format needs a GStreamer plugin "
         "that is not installed (gstreamer1.0-plugins-bad, gstreamer1.0-libav).");
 }
@@ -49,7 +49,7 @@ QString PlayerTimeText(qint64 ms) {
 
 PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent) {
     setObjectName("PlayerWindow");
-    setWindowTitle("Movenna Player");
+    setWindowTitle(tr("Movenna Player"));
     setWindowIcon(ProgramIcon());
 
     player = new QMediaPlayer(this);
@@ -79,14 +79,14 @@ PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent) {
 
     playButton = new QToolButton;
     playButton->setObjectName("playButton");
-    playButton->setToolTip("Play / Pause (Space)");
+    playButton->setToolTip(tr("Play / Pause (Space)"));
     playButton->setAutoRaise(true);
     connect(playButton, &QToolButton::clicked, this, &PlayerWindow::PlayPause);
 
     seekSlider = new QSlider(Qt::Horizontal);
     seekSlider->setObjectName("seekSlider");
     seekSlider->setRange(0, 0);
-    seekSlider->setToolTip("Position (Left / Right: 5 seconds)");
+    seekSlider->setToolTip(tr("Position (Left / Right: 5 seconds)"));
     connect(seekSlider, &QSlider::sliderPressed, this, [this] { seeking = true; });
     connect(seekSlider, &QSlider::sliderReleased, this, [this] {
         seeking = false;
@@ -111,7 +111,7 @@ PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent) {
     muteButton->setObjectName("muteButton");
     muteButton->setAutoRaise(true);
     muteButton->setCheckable(true);
-    muteButton->setToolTip("Mute");
+    muteButton->setToolTip(tr("Mute"));
     muteButton->setIcon(style()->standardIcon(QStyle::SP_MediaVolume));
     connect(muteButton, &QToolButton::toggled, this, [this](bool muted) {
         audio->setMuted(muted);
@@ -124,7 +124,7 @@ PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent) {
     volumeSlider->setRange(0, 100);
     volumeSlider->setValue(80);
     volumeSlider->setFixedWidth(100);
-    volumeSlider->setToolTip("Volume (Up / Down)");
+    volumeSlider->setToolTip(tr("Volume (Up / Down)"));
     audio->setVolume(0.8f);
     connect(volumeSlider, &QSlider::valueChanged, this,
             [this](int v) { audio->setVolume(static_cast<float>(v) / 100.0f); });
@@ -132,8 +132,8 @@ PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent) {
     fullScreenButton = new QToolButton;
     fullScreenButton->setObjectName("fullScreenButton");
     fullScreenButton->setAutoRaise(true);
-    fullScreenButton->setText("Full screen");
-    fullScreenButton->setToolTip("Full screen (F or double click; Esc leaves)");
+    fullScreenButton->setText(tr("Full screen"));
+    fullScreenButton->setToolTip(tr("Full screen (F or double click; Esc leaves)"));
     fullScreenButton->setIcon(style()->standardIcon(QStyle::SP_TitleBarMaxButton));
     connect(fullScreenButton, &QToolButton::clicked, this, &PlayerWindow::ToggleFullScreen);
 
@@ -172,7 +172,7 @@ PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent) {
                 if (error == QMediaPlayer::NoError) return;
                 // The back-end's own words are terse ("Internal data stream error"):
                 // lead with what the user can act on, keep them as the detail.
-                QString text = QStringLiteral("Movenna Player cannot play this file:\n%1\n\n%2")
+                QString text = tr("Movenna Player cannot play this file:\n%1\n\n%2")
                                    .arg(QDir::toNativeSeparators(filePath), CannotPlayReason());
                 if (!why.isEmpty()) text += QStringLiteral("\n\n(%1)").arg(why);
                 ShowError(text);
@@ -189,21 +189,21 @@ bool PlayerWindow::Open(const QString& path) {
     errorText.clear();
     const QFileInfo info(path);
     setWindowTitle(info.fileName().isEmpty()
-                       ? QStringLiteral("Movenna Player")
-                       : info.fileName() + QStringLiteral(" - Movenna Player"));
+                       ? tr("Movenna Player")
+                       : tr("%1 - Movenna Player").arg(info.fileName()));
     if (path.isEmpty() || !info.exists()) {
         ShowError(
-            QStringLiteral("The file cannot be found:\n%1").arg(QDir::toNativeSeparators(path)));
+            tr("The file cannot be found:\n%1").arg(QDir::toNativeSeparators(path)));
         return false;
     }
     if (info.isDir()) {
-        ShowError(QStringLiteral("This is a folder, not a video or audio file:\n%1")
+        ShowError(tr("This is a folder, not a video or audio file:\n%1")
                       .arg(QDir::toNativeSeparators(path)));
         return false;
     }
     if (!info.isReadable()) {
         ShowError(
-            QStringLiteral("The file cannot be read:\n%1").arg(QDir::toNativeSeparators(path)));
+            tr("The file cannot be read:\n%1").arg(QDir::toNativeSeparators(path)));
         return false;
     }
     if (!player->isAvailable()) {
@@ -317,15 +317,14 @@ void PlayerWindow::UpdatePlayButton() {
     const bool playing = IsPlaying();
     playButton->setIcon(
         style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
-    playButton->setToolTip(playing ? QStringLiteral("Pause (Space)")
-                                   : QStringLiteral("Play (Space)"));
+    playButton->setToolTip(playing ? tr("Pause (Space)") : tr("Play (Space)"));
 }
 
 void PlayerWindow::MediaStatusChanged() {
     switch (player->mediaStatus()) {
     case QMediaPlayer::InvalidMedia:
         if (errorText.isEmpty())
-            ShowError(QStringLiteral("Movenna Player cannot play this file:\n%1\n\n%2")
+            ShowError(tr("Movenna Player cannot play this file:\n%1\n\n%2")
                           .arg(QDir::toNativeSeparators(filePath), CannotPlayReason()));
         break;
     case QMediaPlayer::LoadedMedia:
@@ -333,10 +332,12 @@ void PlayerWindow::MediaStatusChanged() {
         // Sound only: say so instead of showing an empty black picture.
         if (errorText.isEmpty() && !player->hasVideo() && player->hasAudio())
             ShowMessage(
-                QStringLiteral("Playing sound only:\n%1").arg(QFileInfo(filePath).fileName()));
+                tr("Playing sound only:\n%1").arg(QFileInfo(filePath).fileName()));
         break;
     case QMediaPlayer::EndOfMedia:
-        // Back to the start, ready to play again.
+        // Back to the start, paused there: a stopped player shows a black
+        // picture, a paused one its frame at the position.
+        player->pause();
         player->setPosition(0);
         break;
     default:

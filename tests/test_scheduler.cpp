@@ -68,6 +68,16 @@ public:
         int16_t status = job->status.load();
         bool running = status == Starting || status == Converting;
         if (running && std::find(startOrder.begin(), startOrder.end(), position) == startOrder.end()) {
+            // Two jobs starting together may report their rows in either
+            // order: an earlier job already past waiting started first
+            // (orderFaults checks that a later one never overtakes it).
+            for (int i = 0; i < position; ++i) {
+                const int16_t earlier = JobAt(store, i)->status.load();
+                if (earlier != Pending && earlier != Ready &&
+                    std::find(startOrder.begin(), startOrder.end(), i) == startOrder.end() &&
+                    JobAt(store, i)->startTick != 0)
+                    startOrder.push_back(i);
+            }
             startOrder.push_back(position);
             events.push_back("start " + std::to_string(position));
             for (int i = 0; i < position; ++i) {

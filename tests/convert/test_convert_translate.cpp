@@ -424,3 +424,32 @@ TEST(ConvertLog, ErrorLinesLeaveOutTheInputListing) {
     // Nothing but the listing: shown rather than nothing.
     EXPECT_FALSE(LogOf({}).ErrorLines(12).empty());
 }
+
+TEST(ConvertLog, DurationComesFromTheFirstInputsListing) {
+    struct Case {
+        const char* line;
+        double seconds; // negative: unknown
+    };
+    const Case cases[] = {
+        {"  Duration: 00:00:01.00, start: 0.000000, bitrate: 377 kb/s", 1.0},
+        {"  Duration: 01:02:03.45, start: 0.000000, bitrate: 377 kb/s", 3723.45},
+        {"  Duration: 00:00:00.04, start: 0.000000, bitrate: 1 kb/s", 0.04},
+        {"  Duration: 123:00:00.00, bitrate: 1 kb/s", 442800.0},
+        {"  Duration: N/A, start: 0.000000, bitrate: N/A", -1.0},
+        {"  Duration: 00:61:00.00, start: 0.000000", -1.0},
+        {"  Duration: 00:00", -1.0},
+    };
+    for (const Case& c : cases) {
+        FfmpegLog log;
+        log.FeedLine("Input #0, mov,mp4,m4a,3gp,3g2,mj2, from 'file:src.mp4':");
+        log.FeedLine(c.line);
+        log.FeedLine("Output #0, mp4, to 'file:out.mp4':");
+        // An output's own "Duration:" line never counts.
+        log.FeedLine("  Duration: 00:00:09.00, start: 0.000000, bitrate: N/A");
+        if (c.seconds < 0)
+            EXPECT_LT(log.InputDuration(), 0.0) << c.line;
+        else
+            EXPECT_NEAR(log.InputDuration(), c.seconds, 1e-9) << c.line;
+    }
+    EXPECT_LT(FfmpegLog().InputDuration(), 0.0);
+}

@@ -99,6 +99,33 @@ bool IsListingLine(std::string_view rawLine, std::string_view line) {
 
 } // namespace
 
+double ParseFfmpegClock(std::string_view text) {
+    double parts[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        size_t digits = 0;
+        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+        if (digits == 0) return -1.0;
+        double value = 0;
+        for (size_t d = 0; d < digits; ++d) value = value * 10 + (text[d] - '0');
+        text.remove_prefix(digits);
+        if (i < 2) {
+            if (text.empty() || text.front() != ':') return -1.0;
+            text.remove_prefix(1);
+        } else if (!text.empty() && text.front() == '.') {
+            text.remove_prefix(1);
+            double scale = 0.1;
+            while (!text.empty() && text.front() >= '0' && text.front() <= '9') {
+                value += (text.front() - '0') * scale;
+                scale /= 10;
+                text.remove_prefix(1);
+            }
+        }
+        parts[i] = value;
+    }
+    if (parts[1] >= 60 || parts[2] >= 60) return -1.0;
+    return parts[0] * 3600 + parts[1] * 60 + parts[2];
+}
+
 void FfmpegLog::FeedLine(std::string_view rawLine) {
     const std::string_view line = Trim(rawLine);
     if (line.empty()) return;
@@ -122,6 +149,12 @@ void FfmpegLog::FeedLine(std::string_view rawLine) {
     if (line.starts_with("Output #") || line.starts_with("Stream mapping:") ||
         line.starts_with("Input #")) {
         inInputSection_ = false;
+        return;
+    }
+
+    // "Duration: 00:01:00.04, start: 0.000000, bitrate: 1631 kb/s"
+    if (inInputSection_ && inputDuration_ < 0 && line.starts_with("Duration: ")) {
+        inputDuration_ = ParseFfmpegClock(line.substr(10));
         return;
     }
 

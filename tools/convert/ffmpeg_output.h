@@ -25,6 +25,10 @@ private:
     ProgressReport latest_;
 };
 
+// "HH:MM:SS.ss" as ffmpeg prints a duration, in seconds; negative when the
+// text does not start with one.
+double ParseFfmpegClock(std::string_view text);
+
 // Share of the source done, 0 to 100; 0 when either figure is unknown.
 double PercentDone(double outTimeUs, double durationSeconds);
 
@@ -41,6 +45,10 @@ public:
     // the encoder's name tells.
     bool AudioRefused(const StreamKinds& probeKinds) const;
 
+    // The first input's duration from ffmpeg's listing ("Duration: 00:01:00.04"),
+    // in seconds; negative when not (yet) seen or not known ("N/A").
+    double InputDuration() const { return inputDuration_; }
+
     // The last lines, oldest first.
     std::vector<std::string> Tail(size_t count) const;
     // The last lines that say what went wrong: the listings of inputs,
@@ -55,6 +63,7 @@ private:
         std::string encoder;
     };
     bool inInputSection_ = false;
+    double inputDuration_ = -1.0;
     StreamKinds inputKinds_;
     std::vector<Mapping> mappings_;
     std::vector<int> failedOutputs_;

@@ -239,29 +239,43 @@ RunOutcome RunFfmpeg(const RunSetup& setup) {
     SetNonBlocking(out.read.get());
     SetNonBlocking(err.read.get());
 
-    // The source is measured beside the running ffmpeg, at a lower priority:
-    // it fills the gaps ffmpeg leaves instead of taking turns with it.
+    // ffmpeg lists the source's duration before it converts. Only when it
+    // cannot say is the source measured, beside the running ffmpeg and at a
+    // lower priority, so that it fills the gaps ffmpeg leaves.
     std::atomic<double> duration{-1.0};
     std::atomic<bool> measured{false};
     std::thread measurer;
-    if (setup.measureDuration) {
-        measurer = std::thread([&setup, &duration, &measured] {
-            sigset_t endSignals;
-            sigemptyset(&endSignals);
-            sigaddset(&endSignals, SIGTERM);
-            sigaddset(&endSignals, SIGINT);
-            sigaddset(&endSignals, SIGHUP);
-            pthread_sigmask(SIG_BLOCK, &endSignals, nullptr); // the main loop handles them
-            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kMeasureNice);
-            duration.store(setup.measureDuration());
-            measured.store(true);
-        });
-    }
+    bool mayStartMeasuring = true; // until the run's end joins the thread
+    auto startMeasuring = [&]() {
+        if (!mayStartMeasuring || !setup.measureDuration || measurer.joinable()) return;
+        try {
+            measurer = std::thread([&setup, &duration, &measured] {
+                sigset_t endSignals;
+                sigemptyset(&endSignals);
+                sigaddset(&endSignals, SIGTERM);
+                sigaddset(&endSignals, SIGINT);
+                sigaddset(&endSignals, SIGHUP);
+                pthread_sigmask(SIG_BLOCK, &endSignals, nullptr); // the main loop handles them
+                setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kMeasureNice);
+                duration.store(setup.measureDuration());
+                measured.store(true);
+            });
+        } catch (...) {
+            // No thread: the progress stays at 0, the conversion goes on.
+        }
+    };
     bool durationPublished = false;
     auto publishDuration = [&]() {
-        if (durationPublished || !measured.load()) return;
+        if (durationPublished) return;
+        if (outcome.log.InputDuration() >= 0.0) {
+            outcome.duration = outcome.log.InputDuration();
+        } else if (measured.load()) {
+            outcome.duration = duration.load();
+        } else {
+            startMeasuring();
+            return;
+        }
         durationPublished = true;
-        outcome.duration = duration.load();
         if (setup.slot && outcome.duration >= 0.0) setup.slot->SetDuration(outcome.duration);
     };
 
@@ -303,8 +317,10 @@ RunOutcome RunFfmpeg(const RunSetup& setup) {
         else
             poll(nullptr, 0, childDone ? 0 : kPollMs);
 
-        if (outOpen) outOpen = DrainFd(out.read.get(), outLines, onProgressLine);
+        // The log first: its listing (with the duration) was written before
+        // any progress block.
         if (errOpen) errOpen = DrainFd(err.read.get(), errLines, onLogLine);
+        if (outOpen) outOpen = DrainFd(out.read.get(), outLines, onProgressLine);
 
         if (!childDone) {
             const pid_t r = waitpid(pid, &status, WNOHANG);
@@ -343,9 +359,10 @@ RunOutcome RunFfmpeg(const RunSetup& setup) {
             endingSince = now;
         }
     }
+    mayStartMeasuring = false;
     if (measurer.joinable()) measurer.join();
-    outLines.Flush(onProgressLine);
     errLines.Flush(onLogLine);
+    outLines.Flush(onProgressLine);
     publishDuration();
     if (setup.printProgress) std::fputc('\n', stderr);
 

@@ -22,8 +22,8 @@ struct RunSetup {
     std::vector<std::string> args; // after the program name
     SlotLink* slot = nullptr;       // may be null: no progress channel
     bool printProgress = false;     // a percentage line on standard error
-    // Called on a thread of its own once ffmpeg runs; returns the source's
-    // duration in seconds (negative when unknown).
+    // Called on a thread of its own when ffmpeg's listing gave no duration;
+    // returns the source's duration in seconds (negative when unknown).
     std::function<double()> measureDuration;
 };
 

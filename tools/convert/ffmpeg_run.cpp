@@ -6,6 +6,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -307,15 +308,21 @@ RunOutcome RunFfmpeg(const RunSetup& setup) {
     Clock::time_point childDoneAt{};
     int status = 0;
 
+    // ffmpeg closes its pipes a little before it can be reaped (unloading
+    // its libraries): its pidfd wakes us at once when it has ended.
+    Fd childFd;
+#ifdef SYS_pidfd_open
+    childFd.Reset(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+#endif
     for (;;) {
-        pollfd fds[2];
+        pollfd fds[3];
         nfds_t count = 0;
         if (outOpen) fds[count++] = {.fd = out.read.get(), .events = POLLIN, .revents = 0};
         if (errOpen) fds[count++] = {.fd = err.read.get(), .events = POLLIN, .revents = 0};
-        if (count > 0)
-            poll(fds, count, kPollMs);
-        else
-            poll(nullptr, 0, childDone ? 0 : kPollMs);
+        if (!childDone && childFd.get() >= 0) fds[count++] = {.fd = childFd.get(), .events = POLLIN, .revents = 0};
+        // Without a pidfd, look often once the pipes have ended.
+        const int timeout = childDone ? 0 : (outOpen || errOpen || childFd.get() >= 0) ? kPollMs : 5;
+        poll(count > 0 ? fds : nullptr, count, timeout);
 
         // The log first: its listing (with the duration) was written before
         // any progress block.

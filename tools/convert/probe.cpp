@@ -68,6 +68,19 @@ std::string AvError(int code) {
     return text;
 }
 
+// The stream kinds and the duration are known without reading frames.
+bool HeaderTellsEnough(const AVFormatContext* context) {
+    if (context->duration == AV_NOPTS_VALUE || context->duration <= 0 || context->nb_streams == 0) return false;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVCodecParameters* par = context->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_UNKNOWN || par->codec_id == AV_CODEC_ID_NONE) return false;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width <= 0 || par->height <= 0)) return false;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 SourceInfo ProbeSource(const std::string& path) {
@@ -101,10 +114,14 @@ SourceInfo ProbeSource(const std::string& path) {
         info.error = AvError(rc);
         return info;
     }
-    rc = Lib().findStreamInfo(input.context, nullptr);
-    if (rc < 0) {
-        info.error = AvError(rc);
-        return info;
+    // Most containers say in their header what each stream is and how long
+    // the whole lasts; only the others need frames read (the slow part).
+    if (!HeaderTellsEnough(input.context)) {
+        rc = Lib().findStreamInfo(input.context, nullptr);
+        if (rc < 0) {
+            info.error = AvError(rc);
+            return info;
+        }
     }
     info.opened = true;
 

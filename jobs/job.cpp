@@ -1,7 +1,5 @@
 #include "jobs/job.h"
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cinttypes>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include "converter/progress.h"
 #include "converter/sizetext.h"
 #include "settings/datafiles.h"
+#include "util/files.h"
 #include "util/ptrlist.h"
 #include "util/textutil.h"
 
@@ -102,12 +101,6 @@ void RenumberFrom(JobStore* store, int first) {
     const int count = ListCount(store->list);
     for (int i = first < 0 ? 0 : first; i < count; ++i)
         static_cast<ConversionJob*>(ListGet(store->list, i))->position = i;
-}
-
-bool FileExists(const std::string& path) {
-    if (path.empty()) return false;
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 } // namespace

@@ -126,6 +126,15 @@ TEST_F(TempFolder, CreateFolderTreeReportsWhatCannotBeAFolder) {
     EXPECT_EQ(CreateFolderTree(root + "/" + std::string(kPathMaxLen, 'd')), 0);
 }
 
+TEST_F(TempFolder, FileExistsForFilesOnly) {
+    const std::string file = root + "/clip.mp4";
+    std::ofstream(file) << "x";
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_FALSE(FileExists(root));
+    EXPECT_FALSE(FileExists(root + "/missing.mp4"));
+    EXPECT_FALSE(FileExists(""));
+}
+
 TEST_F(TempFolder, CreateFolderTreeWorksOnRelativePaths) {
     char cwd[PATH_MAX];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);

@@ -111,6 +111,11 @@ bool PathJoin(std::string& folder, std::string_view name) {
     return true;
 }
 
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 int CreateFolderTree(std::string_view pathView) {
     if (pathView.empty() || pathView.size() > static_cast<size_t>(kPathMaxLen)) return 0;
     const std::string path(pathView);

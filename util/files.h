@@ -26,6 +26,10 @@ int PathParentFolder(std::string& folder, std::string_view path);
 // longer than kPathMaxLen.
 bool PathJoin(std::string& folder, std::string_view name);
 
+// True when something other than a folder stands at path (a file to open,
+// play or delete); false for an empty path.
+bool FileExists(const std::string& path);
+
 // Creates every missing folder of path from the top down. 1 when the folder
 // exists afterwards, 0 when a creation failed, the path is empty or longer
 // than kPathMaxLen, or a file stands where the folder should be.

@@ -146,11 +146,6 @@ int PrintHistory(const std::string& path) {
     return status;
 }
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // Any file or folder that could not be added makes the exit status 1.
 bool gAnyRefused = false;
 

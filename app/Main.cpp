@@ -712,11 +712,14 @@ void TFMain::RunStarting() {
     ProgressBar->show();
     BSelectDir->setEnabled(false);
     CBVideoFor->setEnabled(false);
+    // Only the menu item: the tool-bar button and ">>" still open the settings.
+    Settings1->setEnabled(false);
 }
 
 void TFMain::RunEnded() {
     BSelectDir->setEnabled(true);
     CBVideoFor->setEnabled(true);
+    Settings1->setEnabled(true);
 }
 
 void TFMain::JobsRequeued() {

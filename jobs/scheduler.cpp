@@ -386,8 +386,9 @@ void ConvertJob(ConversionJob* job) {
 }
 
 void ConverterTick(ConversionJob* job) {
-    // A stopped job keeps showing "Cancelled" while its converter winds down.
-    SetConverting(job);
+    // A stopped job shows "Cancelled" until this slice; its final status is
+    // set when the converter has ended.
+    job->status = Converting;
     RunOnGuiThread(ShowJobProgressOnGui, job);
 }
 

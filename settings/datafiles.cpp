@@ -19,9 +19,11 @@ namespace {
 constexpr int kSettingsReservedBytes = 100;
 constexpr int kEntryReservedBytes = 12;
 constexpr int kCodecBufSize = 50; // codec tags up to 48 characters
-constexpr int32_t kSourcePathLimit = 2002;
 constexpr int32_t kDisplayNameLimit = 258;
-constexpr int32_t kOutputPathLimit = 1002;
+// Paths are read whole up to the platform's limit: a path cut short would
+// later be played, tested or deleted as if it were the real one. One byte
+// more than a path may hold tells a longer (foreign) path apart.
+constexpr int32_t kStoredPathLimit = kPathMaxLen + 2;
 constexpr int kMaxDamagedCopies = 1000;
 
 // The version of the history file being read; HistoryReadEntry has only the
@@ -398,6 +400,8 @@ HistoryReadResult HistoryRead(JobStore* store, const std::string& path) {
             list->growthStep = step;
             // The count itself missing, or negative: not a file we wrote.
             if (count < 0 || BinFileTell(file) < before + 2) whole = false;
+            // An entry left out (a path too long to use) is kept in the damaged copy.
+            if (count != static_cast<int16_t>(stored)) whole = false;
             unsigned char extra = 0;
             if (whole && BinFileRead(file, &extra, 1) != 0) whole = false;
         } else {
@@ -469,9 +473,9 @@ void* HistoryReadEntry(BinFile* file) {
     bool ok = BinFileRead(file, reserved, kEntryReservedBytes) == kEntryReservedBytes;
     ok = ok && BinFileReadU16(file, &origin) == 2;
     ok = ok && BinFileReadU16(file, &profileId) == 2;
-    ok = ok && BinFileReadStr32(file, kSourcePathLimit, sourcePath);
+    ok = ok && BinFileReadStr32(file, kStoredPathLimit, sourcePath);
     ok = ok && BinFileReadStr32(file, kDisplayNameLimit, displayName);
-    ok = ok && BinFileReadStr32(file, kOutputPathLimit, outputPath);
+    ok = ok && BinFileReadStr32(file, kStoredPathLimit, outputPath);
     ok = ok && BinFileReadU16(file, &status) == 2;
     ok = ok && BinFileReadU16(file, &subStatus) == 2;
     if (ok && tHistoryVersion == 1) {
@@ -487,6 +491,10 @@ void* HistoryReadEntry(BinFile* file) {
         file->damaged = true;
         return nullptr;
     }
+    // Too long to be used: left out, and the reader sees the count fall short.
+    if (sourcePath.size() > static_cast<size_t>(kPathMaxLen) ||
+        outputPath.size() > static_cast<size_t>(kPathMaxLen))
+        return nullptr;
 
     ConversionJob* job = JobCreate(std::string());
     job->sourcePath = std::move(sourcePath);

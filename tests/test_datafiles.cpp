@@ -501,9 +501,11 @@ TEST_F(DataFiles, HistoryReservedBytesOfAnEntryAreIgnored) {
     EXPECT_TRUE(Leftovers().empty());
 }
 
-TEST_F(DataFiles, HistoryLongTextsAreCutAndTheRestStaysInStep) {
-    const EntryFields stored{.source = std::string(5000, 's'), .name = std::string(300, 'n'),
-                             .output = std::string(1002, 'o'), .duration = 77};
+TEST_F(DataFiles, HistoryLongNamesAreCutLongPathsReadWholeAndTheRestStaysInStep) {
+    // Paths up to the platform's limit come back whole (a cut path would be
+    // played or deleted in place of the real one); only the name is cut.
+    const EntryFields stored{.source = std::string(kPathMaxLen, 's'), .name = std::string(300, 'n'),
+                             .output = std::string(3000, 'o'), .duration = 77};
     Bytes file = HistoryHeader(2, 0, 2);
     Entry(file, stored, 2);
     Entry(file, {}, 2);
@@ -512,12 +514,32 @@ TEST_F(DataFiles, HistoryLongTextsAreCutAndTheRestStaysInStep) {
     ASSERT_TRUE(HistoryLoad(store.get(), historyPath_));
     ASSERT_EQ(JobCount(store.get()), 2);
     const ConversionJob* job = JobAt(store.get(), 0);
-    EXPECT_EQ(job->sourcePath, std::string(2001, 's'));
+    EXPECT_EQ(job->sourcePath, stored.source);
     EXPECT_EQ(job->displayName, std::string(257, 'n'));
-    EXPECT_EQ(job->outputPath, std::string(1001, 'o'));
+    EXPECT_EQ(job->outputPath, stored.output);
     EXPECT_EQ(job->duration, 77u);
     ExpectJob(JobAt(store.get(), 1), {});
     EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(DataFiles, HistoryEntryWithAPathTooLongToUseIsLeftOutAndTheFileKeptAside) {
+    for (const bool inSource : {true, false}) {
+        SCOPED_TRACE(inSource ? "source" : "output");
+        EntryFields tooLong{.duration = 5};
+        (inSource ? tooLong.source : tooLong.output) = std::string(kPathMaxLen + 1, 'x');
+        Bytes file = HistoryHeader(2, 0, 3);
+        Entry(file, {.source = "/first.avi"}, 2);
+        Entry(file, tooLong, 2);
+        Entry(file, {.source = "/third.avi"}, 2);
+        Write(historyPath_, file.data);
+        fs::remove(historyPath_ + kDamagedSuffix);
+        StorePtr store(JobStoreCreate());
+        ASSERT_TRUE(HistoryLoad(store.get(), historyPath_));
+        ASSERT_EQ(JobCount(store.get()), 2);
+        EXPECT_EQ(JobAt(store.get(), 0)->sourcePath, "/first.avi");
+        EXPECT_EQ(JobAt(store.get(), 1)->sourcePath, "/third.avi");
+        EXPECT_EQ(Read(historyPath_ + kDamagedSuffix), file.data);
+    }
 }
 
 TEST_F(DataFiles, HistoryMissingOrEmptyFile) {

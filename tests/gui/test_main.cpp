@@ -428,9 +428,10 @@ TEST_F(MainTest, RunWithStopAndStopAll) {
     EXPECT_EQ(StatusOf(1), Pending);
     EXPECT_FALSE(w.BSelectDir->isEnabled());
     EXPECT_FALSE(w.CBVideoFor->isEnabled());
-    // The settings may be changed during a run, from the menu as from the button.
-    EXPECT_TRUE(w.Settings1->isEnabled());
+    // The settings stay open to the tool-bar button and ">>", not to the menu.
+    EXPECT_FALSE(w.Settings1->isEnabled());
     EXPECT_TRUE(w.TBOptions->isEnabled());
+    EXPECT_TRUE(w.BVideoOptions->isEnabled());
     EXPECT_FALSE(w.ProgressBar->isHidden());
     EXPECT_FALSE(w.RxGIFAnimator1->isHidden());
     EXPECT_TRUE(w.Image1->isHidden());

@@ -251,6 +251,13 @@ void TFMain::BuildJobList() {
     LVBook->installEventFilter(this);
     LVBook->OnLVFastDisplayShort = [this](TListViewData*, LVDispItem& item) { LVBookFastDisplay(item); };
     LVBook->OnLVDChange = [this](TListViewData*, const LVChange&) { UpdateCommandStates(); };
+    // Why a conversion failed, on its status.
+    LVBook->OnLVToolTip = [this](TListViewData*, int row, int column, std::string& text) {
+        if (Closing || store_ == nullptr || column != 3 || row < 0 || row >= JobCount(store_)) return;
+        const ConversionJob& job = *JobAt(store_, row);
+        JobLockGuard lock;
+        if (job.status.load() == ConvertError) text = job.errorText;
+    };
     Panel1->layout()->addWidget(LVBook);
 }
 
@@ -521,6 +528,7 @@ void TFMain::FormDestroy() {
     SchedulerInit(nullptr, nullptr, nullptr, {});
     if (store_ != nullptr) {
         LVBook->OnLVFastDisplayShort = nullptr;
+        LVBook->OnLVToolTip = nullptr;
         LVBook->lvdSetCount(0);
         JobStoreRelease(store_);
         store_ = nullptr;

@@ -10,27 +10,45 @@
 #include "converter/sizetext.h"
 #include "jobs/job.h"
 
+namespace {
+
+// One line for the user: the converter's last words, or what we saw of it.
+std::string FailureReason(int result, const std::string& converterPath, const std::string& messages) {
+    if (result == kRunNotStarted) return "the converter could not be started: " + converterPath;
+    std::string line = LastMeaningfulLine(messages);
+    if (!line.empty()) return line;
+    if (result == kRunNoOutput) return "the converter wrote no output";
+    if (result <= kExitBySignal) return "the converter was ended by signal " + std::to_string(kExitBySignal - result);
+    return "the converter ended with code " + std::to_string(result);
+}
+
+} // namespace
+
 int ConverterRun(const std::string& converterPath, const std::string& sourcePath,
                  const std::string& outputPath, ConversionJob& job, AppSettings& snapshot,
-                 ProcessCallback tick, void* data) {
+                 ProcessCallback tick, void* data, std::string* reason) {
+    if (reason) reason->clear();
+    std::string messages;
+    std::string* keep = reason ? &messages : nullptr;
+    int result = kRunNotStarted;
     CommandLine cmd;
-    if (!CmdBuildConvert(cmd, converterPath, sourcePath, outputPath, job, snapshot, false))
-        return kRunNotStarted;
     int exitCode = 0;
-    if (!ProcessRunPolled(cmd, &exitCode, kConvertPollMs, tick, data)) return kRunNotStarted;
-
-    int result = exitCode;
-    if (exitCode == kConverterExitAudioRefused) {
-        CommandLine retry;
-        bool started =
-            CmdBuildConvert(retry, converterPath, sourcePath, outputPath, job, snapshot, true) &&
-            ProcessRunPolled(retry, &exitCode, kConvertPollMs, tick, data);
-        result = started ? exitCode : kConverterExitAudioRefused;
+    if (CmdBuildConvert(cmd, converterPath, sourcePath, outputPath, job, snapshot, false) &&
+        ProcessRunPolled(cmd, &exitCode, kConvertPollMs, tick, data, keep)) {
+        result = exitCode;
+        if (exitCode == kConverterExitAudioRefused) {
+            CommandLine retry;
+            bool started =
+                CmdBuildConvert(retry, converterPath, sourcePath, outputPath, job, snapshot, true) &&
+                ProcessRunPolled(retry, &exitCode, kConvertPollMs, tick, data, keep);
+            result = started ? exitCode : kConverterExitAudioRefused;
+        }
+        if (FileSize64(outputPath.c_str()) == 0) result = kRunNoOutput;
+        // The first run was started, so even a retry that could not start may
+        // have left a partial file behind.
+        if (result != 0 && !outputPath.empty()) unlink(outputPath.c_str());
     }
-    if (FileSize64(outputPath.c_str()) == 0) result = kRunNoOutput;
-    // The first run was started, so even a retry that could not start may
-    // have left a partial file behind.
-    if (result != 0 && !outputPath.empty()) unlink(outputPath.c_str());
+    if (reason && result != 0) *reason = FailureReason(result, converterPath, messages);
     return result;
 }
 

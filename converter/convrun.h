@@ -29,9 +29,11 @@ constexpr int kProbePollMs = 10;
 // kRunNoOutput when the output is missing or empty; otherwise the
 // converter's exit code (kExitBySignal - N when signal N killed it). Once a
 // run was started, any result but 0 deletes the output file.
+// With reason, the converter's messages are kept instead of reaching our
+// stderr, and a failed run leaves there one line saying why.
 int ConverterRun(const std::string& converterPath, const std::string& sourcePath,
                  const std::string& outputPath, ConversionJob& job, AppSettings& snapshot,
-                 ProcessCallback tick, void* data);
+                 ProcessCallback tick, void* data, std::string* reason = nullptr);
 
 enum class ProbeResult {
     Accepted, // job.duration is set

@@ -46,6 +46,9 @@ struct ConversionJob {
     // Set by the worker under the job lock, read by the list's painting.
     std::atomic<int32_t> progressSlot{0};
     uint64_t sourceSize = 0;
+    // Why the last run failed, one line for the user; kept in memory only.
+    // Written by the worker and read by the window under the job lock.
+    std::string errorText;
     // The job's worker thread while a run is in progress.
     WorkerThread thread;
     // Bumped to wake the job's waiting worker (it sleeps on it, never on a timer).

@@ -352,22 +352,28 @@ void ConvertJob(ConversionJob* job) {
 
     // The destination may have been removed since the run started.
     int suffix = -1;
+    std::string reason;
     bool haveFolder = CreateFolderTree(folder) != 0;
+    if (!haveFolder) reason = "the destination folder cannot be created: " + folder;
     {
         JobLockGuard lock;
+        job->errorText.clear();
         std::string output;
-        if (haveFolder)
+        if (haveFolder) {
             suffix = OutputPathForProfile(output, folder, job->displayName, job->profileId, gStore);
+            if (suffix < 0) reason = "the output path would be too long in " + folder;
+        }
         // Never left naming an earlier run's file.
         job->outputPath = output;
     }
     int result = suffix < 0 ? kRunNotStarted
                             : ConverterRun(gConverterPath, job->sourcePath, job->outputPath, *job,
-                                           snapshot, ConverterTickThunk, job);
+                                           snapshot, ConverterTickThunk, job, &reason);
     {
         // The frame-rate rule may have changed the run's options: later jobs use the same.
         JobLockGuard lock;
         gSnapshot.frameRate = snapshot.frameRate;
+        if (result != 0) job->errorText = reason;
     }
     // A failed run is an error even when the user stopped it: a converter
     // that could not finish its file on the stop must not look like a clean

@@ -243,6 +243,40 @@ TEST_F(ConvRunTest, ProbeKeepsTheConvertersReasonForARefusal) {
     EXPECT_EQ(reason, "");
 }
 
+TEST_F(ConvRunTest, AFailedRunSaysWhyInOneLine) {
+    const std::string converter = dir_ + "/converter.sh";
+    const std::string out = "\"$(eval echo \\${$#})\"";  // the last argument: the output path
+    const struct {
+        const char* name;
+        std::string body;
+        int result;
+        std::string reason;
+    } cases[] = {
+        {"the converter's last words",
+         "echo 'Stream mapping:' >&2\necho 'Output file #0 does not contain any stream' >&2\necho >&2\nexit 1", kRunNoOutput,
+         "Output file #0 does not contain any stream"},
+        {"silent failure", "exit 3", kRunNoOutput, "the converter wrote no output"},
+        {"silent failure with a file", "echo x > " + out + "\nexit 3", 3, "the converter ended with code 3"},
+        {"killed", "kill -KILL $$", kRunNoOutput, "the converter wrote no output"},
+        {"killed after writing", "echo x > " + out + "\nkill -KILL $$", kExitBySignal - SIGKILL,
+         "the converter was ended by signal 9"},
+        {"success says nothing", "echo 'all went well' >&2\necho x > " + out + "\nexit 0", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(converter) << "#!/bin/bash\n" << c.body << "\n";
+        fs::permissions(converter, fs::perms::owner_all);
+        std::string reason = "stale";
+        EXPECT_EQ(ConverterRun(converter, source_, output_, job_, snapshot_, nullptr, nullptr, &reason), c.result);
+        EXPECT_EQ(reason, c.reason);
+        fs::remove(output_);
+    }
+    std::string reason;
+    EXPECT_EQ(ConverterRun(dir_ + "/missing", source_, output_, job_, snapshot_, nullptr, nullptr, &reason),
+              kRunNotStarted);
+    EXPECT_EQ(reason, "the converter could not be started: " + dir_ + "/missing");
+}
+
 TEST_F(ConvRunTest, ProbeWithoutConverterOrChannelRejectsSilently) {
     EXPECT_EQ(ConverterProbe(dir_ + "/no-such-converter", source_, job_), ProbeResult::Failed);
     EXPECT_EQ(job_.progressSlot, -1);

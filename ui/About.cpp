@@ -172,8 +172,11 @@ void AskFfmpegVersion(const std::string& path, QObject* context,
         answer(line);
     };
     QObject::connect(ffmpeg, &QProcess::finished, ffmpeg, [ffmpeg, settle] {
-        const QString line =
-            QString::fromUtf8(ffmpeg->readAllStandardOutput()).section('\n', 0, 0).trimmed();
+        QString line = QString::fromUtf8(ffmpeg->readAllStandardOutput()).section('\n', 0, 0);
+        // "ffmpeg version 5.1 Copyright (c) ...": the version is what the box needs.
+        const qsizetype copyright = line.indexOf(QLatin1String(" Copyright"));
+        if (copyright > 0) line.truncate(copyright);
+        line = line.trimmed();
         settle(line.startsWith(QLatin1String("ffmpeg")) ? line : FfmpegNotFoundText());
     });
     QObject::connect(ffmpeg, &QProcess::errorOccurred, ffmpeg, [settle](QProcess::ProcessError e) {

@@ -2,8 +2,10 @@
 
 #include <QAbstractTableModel>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelectionModel>
 #include <QModelRoleDataSpan>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -260,6 +262,26 @@ void TListViewData::lvdSetFullRow() {
 }
 
 void TListViewData::keyboardSearch(const QString& /*search*/) {}
+
+bool TListViewData::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QTreeView::viewportEvent(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QRect cell = visualRect(index);
+    std::string text;
+    if (index.isValid() && OnLVToolTip) OnLVToolTip(this, index.row(), index.column(), text);
+    if (index.isValid() && text.empty() && sizeHintForIndex(index).width() > cell.width()) {
+        int image = -1;
+        askOwner(LVIF_TEXT, index.row(), index.column(), text, image);
+    }
+    if (text.empty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), QString::fromStdString(text), viewport(), cell);
+    }
+    return true;
+}
 
 void TListViewData::onCurrentChanged(const QModelIndex& current, const QModelIndex& /*previous*/) {
     reportChange(LVChange{.row = current.isValid() ? current.row() : -1, .changed = LVIS_FOCUSED});

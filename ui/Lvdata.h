@@ -62,6 +62,9 @@ public:
     std::function<void(TListViewData* sender, LVDispItem& item)> OnLVFastDisplayShort;
     // The current row or the selection changed (also emitted as lvdChanged).
     std::function<void(TListViewData* sender, const LVChange& change)> OnLVDChange;
+    // A tool tip of the owner's own for a cell (left empty: none); without
+    // one, a cell cut short by its column shows its whole text.
+    std::function<void(TListViewData* sender, int row, int column, std::string& text)> OnLVToolTip;
 
     void lvdSetColumns(const std::vector<LVColumn>& columns);
     // Images of the display requests' image indexes, in index order.
@@ -103,6 +106,10 @@ signals:
 public:
     // Type-ahead search would ask the owner for every row: not offered.
     void keyboardSearch(const QString& search) override;
+
+protected:
+    // Tool tips: the owner's, or the whole text of a cell cut short.
+    bool viewportEvent(QEvent* event) override;
 
 private:
     friend class TListViewDataModel;

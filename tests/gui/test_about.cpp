@@ -77,7 +77,8 @@ TEST(AboutText, HoldsVersionLicenceAndFfmpegLine) {
 TEST(AboutText, FfmpegLookupBesideTheProgramFirstThenPath) {
     QTemporaryDir beside, onPath, empty;
     ASSERT_TRUE(beside.isValid() && onPath.isValid() && empty.isValid());
-    MakeScript(beside.path() + "/ffmpeg", "echo 'ffmpeg version beside'\necho 'built with test'\n");
+    MakeScript(beside.path() + "/ffmpeg",
+               "echo 'ffmpeg version beside Copyright (c) 2000 the developers'\necho 'built with test'\n");
     MakeScript(onPath.path() + "/ffmpeg", "echo 'ffmpeg version onpath'\necho 'built with test'\n");
     const std::string b = beside.path().toStdString(), p = onPath.path().toStdString(),
                       e = empty.path().toStdString();

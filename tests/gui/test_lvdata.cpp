@@ -1,10 +1,13 @@
 #include "ui/Icons.h"
 #include "ui/Lvdata.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QScrollBar>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -225,4 +228,26 @@ TEST_F(ListFixture, TypingDoesNotSearchThroughTheOwner) {
     list.resetCellRequests();
     list.keyboardSearch("r2");
     EXPECT_EQ(list.cellRequests(), 0);
+}
+
+TEST_F(ListFixture, OnlyACellCutShortShowsItsWholeTextAsAToolTip) {
+    const std::string longText(300, 'x');
+    list.OnLVFastDisplayShort = [&](TListViewData*, LVDispItem& item) {
+        if (item.mask & LVIF_TEXT) item.text = item.row == 0 ? longText : "r" + std::to_string(item.row);
+    };
+    list.lvdSetCount(2);
+    list.show();
+    // The short one first: a tip once shown fades out only later.
+    for (const int row : {1, 0}) {
+        SCOPED_TRACE(row);
+        const QRect cell = list.visualRect(list.model()->index(row, 2));
+        ASSERT_TRUE(cell.isValid());
+        QHelpEvent help(QEvent::ToolTip, cell.center(), list.viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(list.viewport(), &help);
+        EXPECT_EQ(QToolTip::isVisible(), row == 0);
+        if (row == 0) {
+            EXPECT_EQ(QToolTip::text(), QString::fromStdString(longText));
+            QToolTip::hideText();
+        }
+    }
 }

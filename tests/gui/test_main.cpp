@@ -27,6 +27,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
+#include <QHelpEvent>
 #include <QUrl>
 
 #include <cstdio>
@@ -477,6 +479,25 @@ TEST_F(MainTest, ARunEndingNormallyFillsTheBarBeforeHidingIt) {
     EXPECT_EQ(w.ProgressBar->value(), 100);
     EXPECT_TRUE(WaitUntil([&] { return w.ProgressBar->isHidden(); }));
     EXPECT_EQ(JobAt(w.store(), 0)->outputPath, (dest / ("one" + Ext())).string());
+}
+
+TEST_F(MainTest, AFailedConversionSaysWhyOnItsStatus) {
+    WriteFile(media / "one.avi");
+    Script("duration:5|output:500;exit:3");
+    TFMain& w = Open({}, true);
+    w.AddDroppedFiles({(media / "one.avi").string()});
+    ASSERT_TRUE(RunEnded());
+    ASSERT_EQ(StatusOf(0), ConvertError);
+    w.show();
+    const auto tipAt = [&](int column) {
+        const QRect cell = w.LVBook->visualRect(w.LVBook->model()->index(0, column));
+        QHelpEvent help(QEvent::ToolTip, cell.center(), w.LVBook->viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(w.LVBook->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(1), "");  // the duration fits its column: no tip
+    EXPECT_EQ(tipAt(3), "the converter ended with code 3");
+    QToolTip::hideText();
 }
 
 TEST_F(MainTest, ClosingWithRunningConversionsAsksAndCancelKeepsThemRunning) {

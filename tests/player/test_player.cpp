@@ -183,6 +183,17 @@ TEST_F(PlayerFixture, MissingFileIsReportedInTheWindow) {
     EXPECT_FALSE(w.playButton->isEnabled());
 }
 
+TEST_F(PlayerFixture, CtrlWAndCtrlQCloseTheWindow) {
+    for (const Qt::Key key : {Qt::Key_W, Qt::Key_Q}) {
+        PlayerWindow w;
+        w.show();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, key, Qt::ControlModifier);
+        EXPECT_FALSE(w.isVisible()) << QKeySequence(key).toString().toStdString();
+    }
+}
+
 TEST_F(PlayerFixture, FolderAndEmptyNameAreRefused) {
     PlayerWindow w;
     EXPECT_FALSE(w.Open(dir.path()));

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMediaPlayer>
+#include <QShortcut>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStyle>
@@ -128,6 +129,10 @@ PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent) {
     audio->setVolume(0.8f);
     connect(volumeSlider, &QSlider::valueChanged, this,
             [this](int v) { audio->setVolume(static_cast<float>(v) / 100.0f); });
+
+    // A way out from the keyboard, also full screen or without a title bar.
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_Q)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
 
     fullScreenButton = new QToolButton;
     fullScreenButton->setObjectName("fullScreenButton");

@@ -168,16 +168,16 @@ void TFOptions::buildForm()
     CBVolume->setMaxVisibleItems(21);
     combo(CBACodec, "CBACodec", GroupBox2);
 
-    // Hidden with audio-only profiles; its room keeps the audio rows in place.
-    QSizePolicy keepLine = CBDisableAudio->sizePolicy();
-    keepLine.setRetainSizeWhenHidden(true);
-    CBDisableAudio->setSizePolicy(keepLine);
+    LabelAudioOnly = new QLabel(tr("This format keeps only the sound."), GroupBox2);
+    name(LabelAudioOnly, "LabelAudioOnly");
+    LabelAudioOnly->setMinimumHeight(CBDisableAudio->sizeHint().height());
+    LabelAudioOnly->setVisible(false);
 
     BDefault = new QPushButton(tr("Set Defaults"), TabSheet1);
     name(BDefault, "BDefault");
     BDefault->setAutoDefault(false);
 
-    auto groupLayout = [](QGroupBox* group, QCheckBox* disable,
+    auto groupLayout = [](QGroupBox* group, QCheckBox* disable, QLabel* note,
                           std::initializer_list<std::pair<QLabel*, QComboBox*>> rows) {
         auto* form = new QFormLayout;
         form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
@@ -188,12 +188,13 @@ void TFOptions::buildForm()
         }
         auto* column = new QVBoxLayout(group);
         column->addWidget(disable);
+        if (note != nullptr) column->addWidget(note);
         column->addLayout(form);
         column->addStretch(1);
     };
-    groupLayout(GroupVideo, CBDisableVideo,
+    groupLayout(GroupVideo, CBDisableVideo, nullptr,
                 {{Label3, CBDxDy}, {Label4, CBVideoBitrate}, {Label5, CBVFrameRate}, {Label12, CBVCodec}});
-    groupLayout(GroupBox2, CBDisableAudio,
+    groupLayout(GroupBox2, CBDisableAudio, LabelAudioOnly,
                 {{Label6, CBAudioBitrate}, {Label7, CBFreq}, {Label8, CBChannels}, {Label10, CBVolume},
                  {Label13, CBACodec}});
 
@@ -420,9 +421,13 @@ void TFOptions::BDefaultClick()
         // dialog keeps its size and no empty half is left.
         const int spacing = std::max(0, TabSheet1->style()->layoutSpacing(
                                                QSizePolicy::GroupBox, QSizePolicy::GroupBox, Qt::Horizontal));
-        const int row = GroupVideo->sizeHint().width() + spacing + GroupBox2->sizeHint().width();
+        int row = GroupVideo->sizeHint().width() + spacing + GroupBox2->sizeHint().width();
+        // Once laid out, the row is where the two groups stand now.
+        if (GroupVideo->isVisible() && GroupBox2->isVisible())
+            row = std::max(row, GroupBox2->geometry().right() - GroupVideo->geometry().left() + 1);
         GroupVideo->setVisible(false);
         CBDisableAudio->setVisible(false);
+        LabelAudioOnly->setVisible(true);
         GroupBox2->setMinimumWidth(row);
     } else {
         GroupBox2->setMinimumWidth(0);
@@ -432,6 +437,7 @@ void TFOptions::BDefaultClick()
         CBDisableAudio->setEnabled(true);
         GroupVideo->setVisible(true);
         CBDisableAudio->setVisible(true);
+        LabelAudioOnly->setVisible(false);
     }
 
     if (p.editable) {

@@ -84,6 +84,8 @@ public:
     QPushButton* BDefault;
     QCheckBox* CBShutdown;
     QCheckBox* CBExitAC;
+    // Stands where "Disable Audio" is for a format that keeps only the sound.
+    QLabel* LabelAudioOnly;
 
 private:
     void buildForm();

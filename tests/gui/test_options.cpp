@@ -341,6 +341,7 @@ TEST_P(AudioOnlyProfileTest, VideoGroupAndDisableAudioAreHidden)
 
     EXPECT_TRUE(d.GroupVideo->isHidden());
     EXPECT_TRUE(d.CBDisableAudio->isHidden());
+    EXPECT_FALSE(d.LabelAudioOnly->isHidden());
     EXPECT_TRUE(d.CBDisableVideo->isChecked());
     EXPECT_FALSE(d.CBDisableVideo->isEnabled());
     EXPECT_FALSE(d.CBDisableAudio->isChecked());
@@ -358,6 +359,7 @@ TEST_P(AudioOnlyProfileTest, VideoGroupAndDisableAudioAreHidden)
     d.CBVideoFor->setCurrentIndex(RowOf(700));
     EXPECT_FALSE(d.GroupVideo->isHidden());
     EXPECT_FALSE(d.CBDisableAudio->isHidden());
+    EXPECT_TRUE(d.LabelAudioOnly->isHidden());
     EXPECT_FALSE(d.CBDisableVideo->isChecked());
     EXPECT_TRUE(d.CBDisableVideo->isEnabled());
     for (QComboBox* box : videoLists(d))

@@ -45,6 +45,16 @@ size_t Occurrences(const std::string& text, const std::string& what) {
     return n;
 }
 
+// Whether sig waits to be delivered to the process pid as a whole.
+bool SignalPending(pid_t pid, int sig) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("ShdPnd:", 0) != 0) continue;
+        return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1u;
+    }
+    return false;
+}
+
 struct Launch {
     std::vector<std::string> args;
     std::string cwd;
@@ -198,10 +208,22 @@ TEST_F(BatchTest, UsageErrorsExitTwo) {
         std::vector<std::string> all{"--converter", FakeConvertPath(), "--data-dir", data_};
         all.insert(all.end(), args.begin(), args.end());
         EXPECT_EQ(Run(all), 2);
-        EXPECT_NE(err_.find("usage: movenna-batch"), std::string::npos) << err_;
+        // The error and a pointer to the help, not the help itself.
+        std::vector<std::string> lines = Lines(err_);
+        ASSERT_EQ(lines.size(), 2u) << err_;
+        EXPECT_EQ(lines[0].rfind("movenna-batch: ", 0), 0u) << err_;
+        EXPECT_EQ(lines[1], "Try 'movenna-batch --help' for more information.");
+        EXPECT_EQ(out_, "");
     }
     EXPECT_TRUE(ReadFakeLog(log_).empty());
     EXPECT_TRUE(DestFiles().empty());
+    // Asked for, the help goes to standard output whole.
+    for (const char* help : {"--help", "-h"}) {
+        EXPECT_EQ(Run({help}), 0);
+        EXPECT_EQ(out_.rfind("usage: movenna-batch", 0), 0u) << out_;
+        EXPECT_NE(out_.find("Exit status:"), std::string::npos) << out_;
+        EXPECT_EQ(err_, "");
+    }
 }
 
 TEST_F(BatchTest, ListsTheSeventeenProfiles) {
@@ -268,11 +290,14 @@ TEST_F(BatchTest, PrintsTheHistoryAsTabSeparatedRows) {
     EXPECT_EQ(Lines(out_), expected);
     EXPECT_EQ(expected[0], "/videos/clip 0.avi\t01:02:05\tclip 0 (.mp4)\tOK     (5.00 MB)");
     EXPECT_EQ(fs::last_write_time(path), before);
-    // Without a history file: an empty list.
+    // Without a history file: an empty list, and a word naming the file
+    // looked for (the folder may be mistyped).
     fs::remove(path);
-    EXPECT_EQ(Run({"--history", "--data-dir", data_}), 0);
-    EXPECT_EQ(out_, "");
-    EXPECT_EQ(err_, "");
+    for (const std::string& folder : {data_, data_ + "/mistyped"}) {
+        EXPECT_EQ(Run({"--history", "--data-dir", folder}), 0);
+        EXPECT_EQ(out_, "");
+        EXPECT_EQ(err_, "movenna-batch: no history file at " + folder + "/" + kHistoryFileName + "\n");
+    }
 }
 
 TEST_F(BatchTest, DamagedHistoryIsShownAsFarAsItGoesAndLeftAlone) {
@@ -448,6 +473,37 @@ TEST_F(BatchTest, StopSignalsStopEveryJobThroughItsSlot) {
     }
 }
 
+TEST_F(BatchTest, StopSignalRepeatedAtOnceIsOneRequest) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < 2; ++i) sources.push_back(Source("long " + std::to_string(i) + ".avi"));
+    setenv("FAKE_CONVERT_COUNTER", (dir_ + "/counter").c_str(), 1);
+    setenv("FAKE_CONVERT_SCRIPT", "duration:60|duration:60|stopexit:0;output:5000;progress:20;hang", 1);
+    std::vector<std::string> args = Args({"--jobs", "2"});
+    args.insert(args.end(), sources.begin(), sources.end());
+    pid_t pid = Start({args, "", false, true});
+    bool converting = false;
+    for (int i = 0; i < 3000 && !converting; ++i) {
+        converting = ReadFakeLog(log_).size() >= 4 && DestFiles().size() >= 2;
+        if (!converting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(converting);
+    // As `timeout -s INT` sends it: to the program, then to its whole group
+    // (the converters in it ignore SIGINT). The repeat goes once the first
+    // was taken, or the kernel would merge the two into one.
+    kill(pid, SIGINT);
+    for (int i = 0; i < 20000 && SignalPending(pid, SIGINT); ++i)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    kill(-pid, SIGINT);
+    EXPECT_EQ(Wait(pid), 130) << err_;
+    // Handled as one Ctrl+C: every job stopped, the partial outputs removed,
+    // the summary printed.
+    ExpectNoConverterLeft();
+    EXPECT_TRUE(DestFiles().empty());
+    std::vector<std::string> lines = Lines(out_);
+    ASSERT_EQ(lines.size(), 2u) << out_;
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], "Cancelled\t" + sources[i] + "\t");
+}
+
 TEST_F(BatchTest, SecondInterruptQuitsAtOnceAndTakesTheConvertersAlong) {
     std::string a = Source("a.avi");
     // A converter that does not hear the stop request: the first Ctrl+C
@@ -462,7 +518,8 @@ TEST_F(BatchTest, SecondInterruptQuitsAtOnceAndTakesTheConvertersAlong) {
     }
     ASSERT_EQ(calls.size(), 2u);
     kill(pid, SIGINT);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Well after the moment in which a repeat counts as the same request.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     kill(pid, SIGINT);
     EXPECT_EQ(Wait(pid), 1000 + SIGINT) << err_;
     // The converter follows its parent; the progress channel is removed.
@@ -501,18 +558,32 @@ TEST_F(BatchTest, InterruptWhileAddingReportsNoRefusals) {
 }
 
 TEST_F(BatchTest, PlainProgressShowsChangesAndTenthsOnly) {
-    std::string stopped = Source("stopped.avi");
-    std::string slow = Source("slow.avi");
-    // Stopped, its converter takes a while to end (but ends well); the other
-    // reports progress in steps.
+    const std::vector<std::string> sources{Source("one.avi"), Source("two.avi")};
+    // The first conversion to start is stopped, and its converter takes a
+    // while to end (but ends well); the other reports progress in steps.
     setenv("FAKE_CONVERT_COUNTER", (dir_ + "/counter").c_str(), 1);
     setenv("FAKE_CONVERT_SCRIPT",
            "duration:60|duration:60|stopexit:0;output:100;progress:20;deaf;sleep:2500|"
            "tick:1200;progress:25,55;output:100",
            1);
-    pid_t pid = Start({Args({"--jobs", "2", stopped, slow}), "", false, false});
-    for (int i = 0; i < 3000 && ReadFakeLog(log_).size() < 4; ++i)
+    pid_t pid = Start({Args({"--jobs", "2", sources[0], sources[1]}), "", false, false});
+    // Stop once the stopped job's progress has shown (a tick after the stop
+    // would show it converting again until its converter ends). Either job
+    // may have started first: its line tells which one it is.
+    std::string stopped, slow;
+    const auto progressShown = [&] {
+        for (const std::string& line : Lines(ReadText(dir_ + "/stderr"))) {
+            if (line.rfind("Convert 20", 0) != 0) continue;
+            const bool first = line.find("\t" + sources[0]) != std::string::npos;
+            stopped = sources[first ? 0 : 1];
+            slow = sources[first ? 1 : 0];
+            return true;
+        }
+        return false;
+    };
+    for (int i = 0; i < 3000 && !progressShown(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(progressShown()) << ReadText(dir_ + "/stderr");
     ASSERT_EQ(ReadFakeLog(log_).size(), 4u);
     kill(pid, SIGTERM);
     EXPECT_EQ(Wait(pid), 128 + SIGTERM) << err_;

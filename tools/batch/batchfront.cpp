@@ -36,6 +36,9 @@ void BatchFrontEnd::ShowJobRow(int position) {
     Shown& shown = shown_[static_cast<size_t>(position)];
     int16_t status = job->status.load();
     if (status == Pending || status == Starting) return;
+    // A stopped job's converter may tick on for a while before it ends: the
+    // stop has been shown, only its final status is still to come.
+    if (status == Converting && job->stopRequested.load()) return;
     int tenth = -1;
     if (status == Converting) {
         double percent = 0.0;

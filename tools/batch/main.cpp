@@ -2,10 +2,13 @@
 // core, settings and converter as the window.
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,14 +34,38 @@ constexpr int kExitUsage = 2;
 // The signals that ask us to stop: Ctrl+C, kill, a closed terminal, Ctrl+\.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// A stop signal this soon after the first is the same request sent twice:
+// `timeout` and other supervisors signal the program and then its whole
+// process group, microseconds apart, and a busy machine may stretch that a
+// little. A person who sees the first Ctrl+C doing nothing takes longer than
+// this to press it again.
+constexpr int64_t kRepeatWindowMs = 500;
+
 // The first stop signal received, 0 while none came.
 volatile sig_atomic_t gInterrupted = 0;
+// When it came (CLOCK_MONOTONIC, in milliseconds).
+std::atomic<int64_t> gInterruptedAt{0};
+static_assert(std::atomic<int64_t>::is_always_lock_free, "read and written in a signal handler");
 // The progress channel's name, for a second signal to remove it on the way out.
 char gChannelObject[64] = "";
 
+int64_t MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 void OnInterrupt(int sig) {
+    const int savedErrno = errno;
+    const int64_t now = MonotonicMs();
     if (gInterrupted == 0) {
+        gInterruptedAt.store(now);
         gInterrupted = sig;
+        errno = savedErrno;
+        return;
+    }
+    if (now - gInterruptedAt.load() < kRepeatWindowMs) {
+        errno = savedErrno;
         return;
     }
     // Asked again while the converters wind down: quit now. They end with
@@ -76,12 +103,13 @@ const char* const kUsage =
     "file whole; 2 for a usage error; 128 plus the signal's number when stopped\n"
     "by SIGINT (Ctrl+C: 130), SIGTERM, SIGHUP or SIGQUIT. A stop ends every\n"
     "conversion, removes the unfinished outputs and still prints the summary;\n"
-    "a second Ctrl+C quits at once and leaves the unfinished outputs behind.\n";
+    "a second Ctrl+C, half a second or more after the first, quits at once and\n"
+    "leaves the unfinished outputs behind.\n";
 
 int UsageError(const char* format, const char* what) {
     fprintf(stderr, "movenna-batch: ");
     fprintf(stderr, format, what);
-    fprintf(stderr, "\n%s", kUsage);
+    fprintf(stderr, "\nTry 'movenna-batch --help' for more information.\n");
     return kExitUsage;
 }
 
@@ -116,6 +144,9 @@ int PrintHistory(const std::string& path) {
     int status = 0;
     switch (read) {
     case HistoryReadResult::Missing:
+        // Nothing converted yet is no error, but a mistyped folder should show.
+        fprintf(stderr, "movenna-batch: no history file at %s\n", path.c_str());
+        break;
     case HistoryReadResult::Whole:
         break;
     case HistoryReadResult::Damaged:

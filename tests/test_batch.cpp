@@ -190,6 +190,7 @@ TEST_F(BatchTest, AnyFailureExitsOne) {
     std::string bad = Source("bad.avi", "output:0");
     ASSERT_EQ(Run(Args({good, bad})), 1) << err_;
     EXPECT_NE(out_.find("Conversion Error\t" + bad), std::string::npos) << out_;
+    EXPECT_NE(err_.find("movenna-batch: " + bad + ": the converter wrote no output\n"), std::string::npos) << err_;
     EXPECT_NE(out_.find("OK     (4.00 KB)\t" + good), std::string::npos) << out_;
     EXPECT_EQ(DestFiles(), (std::vector<std::string>{"good.mp4"}));
 }

@@ -364,6 +364,9 @@ int main(int argc, char** argv) {
             // Only a file that is there: a stopped or failed job's is gone.
             const char* output = FileExists(job->outputPath) ? job->outputPath.c_str() : "";
             printf("%s\t%s\t%s\n", text.c_str(), job->sourcePath.c_str(), output);
+            // The converter's reason, beside the summary that scripts read.
+            if (job->status.load() == ConvertError && !job->errorText.empty())
+                fprintf(stderr, "movenna-batch: %s: %s\n", job->sourcePath.c_str(), job->errorText.c_str());
             if (job->status.load() != Done) status = 1;
         }
         if (gAnyRefused && status == 0) status = 1;

@@ -270,6 +270,17 @@ void TFMain::PlayVideo() {
         AppMessageBox(this, 64, Title(), tr("No program could be found to play\n%1").arg(shown));
 }
 
+// Takes the entry out of the list and the view, focusing the one that
+// moved into its place (or the new last one). Under the job lock.
+void TFMain::RemoveListEntry(int index) {
+    JobStoreRemove(store_, index);
+    LVBook->lvdRemove(index);
+    int count = JobCount(store_);
+    IndexMove(&index, count, 2, 0);
+    if (count > 0) LVBook->lvdGoto(index);
+    ShowJobCount();
+}
+
 void TFMain::RemoveEntry() {
     if (Busy) return;
     int index = LVBook->lvdIndexFocused();
@@ -283,12 +294,7 @@ void TFMain::RemoveEntry() {
     WaitForAllWorkersExited(store_);
     JobListChanged = true;
     JobLockGuard lock;
-    JobStoreRemove(store_, index);
-    LVBook->lvdRemove(index);
-    int count = JobCount(store_);
-    IndexMove(&index, count, 2, 0);
-    if (count > 0) LVBook->lvdGoto(index);
-    ShowJobCount();
+    RemoveListEntry(index);
 }
 
 void TFMain::DeleteVideo() {
@@ -312,12 +318,7 @@ void TFMain::DeleteVideo() {
         return;
     }
     JobListChanged = true;
-    JobStoreRemove(store_, index);
-    LVBook->lvdRemove(index);
-    int count = JobCount(store_);
-    IndexMove(&index, count, 2, 0);
-    if (count > 0) LVBook->lvdGoto(index);
-    ShowJobCount();
+    RemoveListEntry(index);
 }
 
 void TFMain::RenameVideo() {

@@ -371,13 +371,8 @@ void TFMain::ApplyWindowGeometry(int width) {
 // ---------------------------------------------------------------- start-up
 
 void TFMain::FormCreate() {
+    // The run's counters and flags are reset by SchedulerInit below.
     CommandGuard = false;
-    ActiveCount = 0;
-    WorkerCount = 0;
-    RunQueued = 0;
-    RunFinished = 0;
-    StopAllMark = false;
-    ShutdownPending = false;
     ProgressOpen();
     Closing = false;
     FirstActivation = true;

@@ -240,6 +240,7 @@ private:
     QAction* NewAction(QMenu* menu, const char* name, const QString& caption, const QKeySequence& shortcut);
 
     void LVBookFastDisplay(LVDispItem& item);
+    void RemoveListEntry(int index);
     void LVBookContextMenu(const QPoint& pos);
     void CBVideoForChange();
     void ShowListMenu(const QPoint& globalPos);

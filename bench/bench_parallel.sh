@@ -5,6 +5,7 @@
 # already spreads one conversion over both cores, so expect less.
 # usage: bench/bench_parallel.sh [bin folder] [runs]
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 
 BIN=${1:-$(dirname "$0")/../build/bin}
 RUNS=${2:-5}
@@ -24,30 +25,19 @@ for name in a b; do
         "$WORK/src/$name.mp4"
 done
 
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
+# Both clips with N conversions at once.
 run_ms() {
-    local start end
     rm -rf "$WORK/out"
-    start=$(now_ms)
-    "$BATCH" --data-dir "$WORK/data" --profile 700 --jobs "$1" --dest "$WORK/out" \
-        "$WORK/src/a.mp4" "$WORK/src/b.mp4" > /dev/null 2>&1
-    end=$(now_ms)
-    echo $(( end - start ))
+    time_ms "$BATCH" --data-dir "$WORK/data" --profile 700 --jobs "$1" --dest "$WORK/out" \
+        "$WORK/src/a.mp4" "$WORK/src/b.mp4"
 }
 
-: > "$WORK/one"; : > "$WORK/two"
-for i in $(seq "$RUNS"); do
-    if (( i % 2 )); then
-        run_ms 1 >> "$WORK/one"; run_ms 2 >> "$WORK/two"
-    else
-        run_ms 2 >> "$WORK/two"; run_ms 1 >> "$WORK/one"
-    fi
-done
+one_by_one() { run_ms 1; }
+two_at_once() { run_ms 2; }
+alternate "$RUNS" one_by_one "$WORK/one" two_at_once "$WORK/two"
 ONE=$(median < "$WORK/one")
 TWO=$(median < "$WORK/two")
-RATIO=$(paste "$WORK/two" "$WORK/one" | awk '{ printf "%.4f\n", $1 / $2 }' | median)
+RATIO=$(pair_ratio "$WORK/two" "$WORK/one")
 echo "two clips, median of $RUNS: one after the other $ONE ms, two at once $TWO ms," \
      "median ratio of pairs $RATIO (on $(nproc) cores)"
 echo "  runs (ms), --jobs 1: $(tr '\n' ' ' < "$WORK/one")"

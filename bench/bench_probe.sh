@@ -8,6 +8,7 @@
 # Runs alternate between the two sides; the medians are compared.
 # usage: bench/bench_probe.sh [bin folder] [probe runs] [conversion runs]
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 
 BIN=${1:-$(dirname "$0")/../build/bin}
 PROBE_RUNS=${2:-21}
@@ -25,33 +26,9 @@ ffmpeg -hide_banner -loglevel error -y \
     -f lavfi -i sine=frequency=440:sample_rate=44100:duration=60 \
     -ac 2 -c:v libx264 -preset veryfast -b:v 1500k -c:a aac -b:a 128k -shortest "$SRC"
 
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
-
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
-# The median of the ratios of runs made one right after the other: the
-# machine's speed drifts over a bench, a pair sees the same machine.
-pair_ratio() { paste "$1" "$2" | awk '{ printf "%.4f\n", $1 / $2 }' | median; }
-
-# Milliseconds one command takes, its output thrown away.
-time_ms() {
-    local start end
-    start=$(now_ms)
-    "$@" > /dev/null 2>&1
-    end=$(now_ms)
-    echo $(( end - start ))
-}
-
-: > "$WORK/probe_ours"; : > "$WORK/probe_ffprobe"
-for i in $(seq "$PROBE_RUNS"); do
-    if (( i % 2 )); then
-        time_ms "$CONVERT" -y -brmap 000000000000 -brind 0 -i "$SRC" >> "$WORK/probe_ours"
-        time_ms ffprobe -v error -show_entries format=duration -of csv=p=0 "$SRC" >> "$WORK/probe_ffprobe"
-    else
-        time_ms ffprobe -v error -show_entries format=duration -of csv=p=0 "$SRC" >> "$WORK/probe_ffprobe"
-        time_ms "$CONVERT" -y -brmap 000000000000 -brind 0 -i "$SRC" >> "$WORK/probe_ours"
-    fi
-done
+probe_ours() { time_ms "$CONVERT" -y -brmap 000000000000 -brind 0 -i "$SRC"; }
+probe_ffprobe() { time_ms ffprobe -v error -show_entries format=duration -of csv=p=0 "$SRC"; }
+alternate "$PROBE_RUNS" probe_ours "$WORK/probe_ours" probe_ffprobe "$WORK/probe_ffprobe"
 OURS=$(median < "$WORK/probe_ours")
 THEIRS=$(median < "$WORK/probe_ffprobe")
 echo "probe, median of $PROBE_RUNS: movenna-convert $OURS ms, ffprobe $THEIRS ms," \
@@ -63,17 +40,9 @@ LINE=(-y -i "$SRC" -vcodec mpeg4 -acodec libfaac -s 320x240 -r 20000/1001 -b 150
 eval "DIRECT=($("$CONVERT" --dry-run "${LINE[@]}" "$WORK/direct.mp4"))"
 echo "ffmpeg directly: ${DIRECT[*]}"
 
-: > "$WORK/conv_ours"; : > "$WORK/conv_direct"
-# Which side goes first alternates, so that neither always runs on a warmer machine.
-for i in $(seq "$CONVERT_RUNS"); do
-    if (( i % 2 )); then
-        time_ms "$CONVERT" "${LINE[@]}" "$WORK/ours.mp4" >> "$WORK/conv_ours"
-        time_ms "${DIRECT[@]}" >> "$WORK/conv_direct"
-    else
-        time_ms "${DIRECT[@]}" >> "$WORK/conv_direct"
-        time_ms "$CONVERT" "${LINE[@]}" "$WORK/ours.mp4" >> "$WORK/conv_ours"
-    fi
-done
+conv_ours() { time_ms "$CONVERT" "${LINE[@]}" "$WORK/ours.mp4"; }
+conv_direct() { time_ms "${DIRECT[@]}"; }
+alternate "$CONVERT_RUNS" conv_ours "$WORK/conv_ours" conv_direct "$WORK/conv_direct"
 OURS=$(median < "$WORK/conv_ours")
 THEIRS=$(median < "$WORK/conv_direct")
 echo "conversion, median of $CONVERT_RUNS: movenna-convert $OURS ms, ffmpeg $THEIRS ms," \
@@ -85,17 +54,11 @@ BATCH="$BIN/movenna-batch"
 [ -x "$BATCH" ] || { echo "no movenna-batch in $BIN: batch part skipped"; exit 0; }
 # Its own empty data folder: the defaults of profile 500 give the line above.
 mkdir -p "$WORK/data" "$WORK/out"
-: > "$WORK/batch"; : > "$WORK/batch_direct"
-for i in $(seq "$CONVERT_RUNS"); do
+batch() {
     rm -f "$WORK"/out/*
-    if (( i % 2 )); then
-        time_ms "$BATCH" --data-dir "$WORK/data" --profile 500 --dest "$WORK/out" "$SRC" >> "$WORK/batch"
-        time_ms "${DIRECT[@]}" >> "$WORK/batch_direct"
-    else
-        time_ms "${DIRECT[@]}" >> "$WORK/batch_direct"
-        time_ms "$BATCH" --data-dir "$WORK/data" --profile 500 --dest "$WORK/out" "$SRC" >> "$WORK/batch"
-    fi
-done
+    time_ms "$BATCH" --data-dir "$WORK/data" --profile 500 --dest "$WORK/out" "$SRC"
+}
+alternate "$CONVERT_RUNS" batch "$WORK/batch" conv_direct "$WORK/batch_direct"
 OURS=$(median < "$WORK/batch")
 THEIRS=$(median < "$WORK/batch_direct")
 echo "movenna-batch, median of $CONVERT_RUNS: $OURS ms, ffmpeg $THEIRS ms," \
